@@ -1,0 +1,17 @@
+# The module's exports: this list, and nothing else, on every platform.
+set(KLARVOSS_EXPORTS miSetModuleHandle Klarvoss Klarvoss_init Klarvoss_version)
+
+function(klarvoss_restrict_exports target)
+  list(JOIN KLARVOSS_EXPORTS "\n  " def_lines)
+  list(JOIN KLARVOSS_EXPORTS ";\n    " map_lines)
+  if(WIN32)
+    set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
+    file(WRITE ${def} "LIBRARY \"Klarvoss.dll\"\nEXPORTS\n  ${def_lines}\n")
+    target_sources(${target} PRIVATE ${def})
+  else()
+    set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+    file(WRITE ${map} "{\n  global:\n    ${map_lines};\n  local: *;\n};\n")
+    target_link_options(${target} PRIVATE -Wl,--version-script=${map})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
+  endif()
+endfunction()

@@ -1,0 +1,52 @@
+#include "host/warning.h"
+
+#include "host/binding.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace klarvoss {
+
+std::size_t dl_double_percent(char* text, std::size_t length, std::size_t capacity) {
+  std::size_t kept = 0;
+  std::size_t escaped = 0;
+  for (; kept < length; ++kept) {
+    const std::size_t width = text[kept] == '%' ? 2 : 1;
+    if (escaped + width >= capacity) break;
+    escaped += width;
+  }
+  // Widen in place from the back: a byte never moves left, so nothing
+  // unread is overwritten.
+  text[escaped] = '\0';
+  std::size_t write = escaped;
+  for (std::size_t read = kept; read-- > 0;) {
+    const char c = text[read];
+    text[--write] = c;
+    if (c == '%') text[--write] = '%';
+  }
+  return escaped;
+}
+
+}  // namespace klarvoss
+
+extern "C" void mi_warning(const char* format, ...) {
+  // The lookup comes first, so its diagnostics precede the host's warning.
+  auto host = klarvoss::dl_entry<klarvoss::HostEntry::mi_warning>();
+  if (host == nullptr) return;
+
+  char buffer[klarvoss::dl_warning_capacity];
+  buffer[0] = '\0';  // what a runtime that fails before writing leaves
+  va_list args;
+  va_start(args, format);
+  const int formatted = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  // Some runtimes leave a cut text unterminated or report an error for it.
+  buffer[sizeof buffer - 1] = '\0';
+  const std::size_t length =
+      formatted >= 0 && static_cast<std::size_t>(formatted) < sizeof buffer
+          ? static_cast<std::size_t>(formatted)
+          : std::strlen(buffer);
+  klarvoss::dl_double_percent(buffer, length, sizeof buffer);
+  host(buffer);
+}

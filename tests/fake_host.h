@@ -1,0 +1,56 @@
+// A stand-in for the renderer's own module: it exports the host entry points
+// by name, answers as the test sets it up, and records what it receives.
+#pragma once
+
+#include "host/records.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+struct FakeHostLog {
+  std::atomic<int> trace_calls{0};
+  std::atomic<int> query_calls{0};
+  std::atomic<int> phen_eval_calls{0};
+  std::atomic<int> warning_calls{0};
+
+  // What the host answers.
+  miBoolean trace_answer = miTRUE;
+  miColor trace_color{0.25f, 0.5f, 0.75f, 1.0f};
+  void* phen_eval_answer = nullptr;
+
+  // What the last call of each received (written under the host's lock).
+  miColor* trace_result = nullptr;
+  miState* trace_state = nullptr;
+  miVector* trace_origin = nullptr;
+  miVector* trace_direction = nullptr;
+  miQ_type query_code = 0;
+  miState* query_state = nullptr;
+  miTag query_tag = 0;
+  void* query_result = nullptr;
+  std::intptr_t query_further = 0;
+  miState* phen_eval_state = nullptr;
+  void* phen_eval_param = nullptr;
+  char order[64] = {};  // one letter a call: t(race) q(uery) p(hen_eval) w(arning)
+  char warning_received[4096] = {};  // the argument, as passed
+  char warning_shown[4096] = {};     // what the host shows, taking it as a format
+};
+
+inline void fake_host_reset(FakeHostLog& log) {
+  log.~FakeHostLog();
+  new (&log) FakeHostLog();
+}
+
+using FakeHostLogFn = FakeHostLog* (*)();
+
+// The host knows which instance a state belongs to; this fake keeps the
+// address of the instance's user word in the state's leading host-only bytes.
+inline void fake_host_set_user_word(miState& state, void* word) {
+  std::memcpy(state.unread_head_, &word, sizeof word);
+}
+inline void* fake_host_user_word(const miState* state) {
+  void* word;
+  std::memcpy(&word, state->unread_head_, sizeof word);
+  return word;
+}
