@@ -1,0 +1,86 @@
+#include "standin/shader_library.h"
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace standin {
+
+namespace {
+
+void* open_module(const std::string& path, std::string& error) {
+#if defined(_WIN32)
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+  return module;
+#else
+  // A path without a slash would be searched for; the renderer means a file.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) error = dlerror();
+  return module;
+#endif
+}
+
+void* symbol(void* module, const std::string& name) {
+#if defined(_WIN32)
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name.c_str()));
+#else
+  return dlsym(module, name.c_str());
+#endif
+}
+
+}  // namespace
+
+bool read_declaration(const std::string& path, Declaration& out, std::string& error) {
+  std::ifstream file(path);
+  if (!file) {
+    error = "cannot read the declaration " + path;
+    return false;
+  }
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string declaration = text.str();
+  std::smatch name, version;
+  if (!std::regex_search(declaration, name, std::regex(R"re(declare\s+shader\s+\w+\s+"(\w+)")re")) ||
+      !std::regex_search(declaration, version, std::regex(R"re(\bversion\s+(\d+))re"))) {
+    error = path + " declares no shader with a version";
+    return false;
+  }
+  out.shader_name = name[1];
+  out.version = std::stoi(version[1]);
+  return true;
+}
+
+bool load_shader_library(const std::string& path, const std::string& shader_name,
+                         ShaderLibrary& out, std::string& error) {
+  void* module = open_module(path, error);
+  if (module == nullptr) return false;
+  const auto find = [&](const std::string& name) {
+    void* address = symbol(module, name);
+    if (address == nullptr && error.empty()) error = path + " does not export " + name;
+    return address;
+  };
+  out.shader_name = shader_name;
+  out.set_module_handle = reinterpret_cast<ShaderLibrary::SetModuleHandle>(find("miSetModuleHandle"));
+  out.version = reinterpret_cast<ShaderLibrary::Version>(find(shader_name + "_version"));
+  out.init = reinterpret_cast<ShaderLibrary::Init>(find(shader_name + "_init"));
+  out.shade = reinterpret_cast<ShaderLibrary::Shade>(find(shader_name));
+  return error.empty();
+}
+
+void* renderer_module() {
+#if defined(_WIN32)
+  return GetModuleHandleA(nullptr);
+#else
+  return dlopen(nullptr, RTLD_NOW);
+#endif
+}
+
+}  // namespace standin

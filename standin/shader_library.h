@@ -1,0 +1,40 @@
+// A shader library as the renderer sees it: a module loaded by path, its
+// entry points found by the shader's name, and the declaration beside it.
+#pragma once
+
+#include "shader/klarvoss.h"
+
+#include <string>
+
+namespace standin {
+
+struct ShaderLibrary {
+  using Version = int (*)();
+  using Init = void (*)(miState*, void*, miBoolean*);
+  using Shade = miBoolean (*)(miColor*, miState*, void*);
+  using SetModuleHandle = int (*)(void*);
+
+  std::string shader_name;
+  SetModuleHandle set_module_handle = nullptr;
+  Version version = nullptr;
+  Init init = nullptr;
+  Shade shade = nullptr;
+};
+
+struct Declaration {
+  std::string shader_name;
+  int version = 0;
+};
+
+// Reads the shader's name and version from a .mi declaration; false with
+// `error` set when the file cannot be read or says neither.
+bool read_declaration(const std::string& path, Declaration& out, std::string& error);
+
+// Loads the library and finds its entry points; false with `error` set.
+bool load_shader_library(const std::string& path, const std::string& shader_name,
+                         ShaderLibrary& out, std::string& error);
+
+// The handle of the renderer's own module, which exports its entry points.
+void* renderer_module();
+
+}  // namespace standin
