@@ -3,8 +3,6 @@
 #include "tests/host_fixture.h"
 
 #include <cstring>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -182,32 +180,6 @@ TEST_F(ShaderTest, NoUserWordSkipsTheWarningAndShades) {
   EXPECT_EQ(shade(), miTRUE);
   EXPECT_TRUE(same_bytes(result, marked_colour()));
   EXPECT_EQ(log_a->warning_calls, 0);
-}
-
-TEST_F(ShaderTest, ThreadsShadingAFreshInstanceWarnOnce) {
-  constexpr int threads = 8;
-  constexpr int rays = 200;
-  block.params.use_color = miTRUE;
-  for (int round = 0; round < 20; ++round) {
-    Klarvoss_init(&state, &block.params, nullptr);
-    fake_host_reset(*log_a);
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) {
-      pool.emplace_back([&] {
-        for (int ray = 0; ray < rays; ++ray) {
-          miColor mine{};
-          if (Klarvoss(&mine, &state, &block.params) != miTRUE ||
-              !same_bytes(mine, marked_colour())) {
-            wrong.fetch_add(1);
-          }
-        }
-      });
-    }
-    for (auto& thread : pool) thread.join();
-    EXPECT_EQ(log_a->warning_calls, 1);
-    EXPECT_EQ(wrong, 0);
-  }
 }
 
 }  // namespace

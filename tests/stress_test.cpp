@@ -1,0 +1,119 @@
+// Many threads at once on the binding layer and the shader, as a renderer's
+// worker threads are. Run under ThreadSanitizer too.
+#include "shader/klarvoss.h"
+#include "tests/host_fixture.h"
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int thread_count = 8;
+
+// Releases every thread at once, so their first calls overlap.
+class StartLine {
+ public:
+  explicit StartLine(int threads) : waiting_(threads) {}
+  void arrive_and_wait() {
+    waiting_.fetch_sub(1);
+    while (waiting_.load() > 0) std::this_thread::yield();
+  }
+
+ private:
+  std::atomic<int> waiting_;
+};
+
+template <class Work>
+void run_threads(int threads, Work work) {
+  StartLine start(threads);
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back([&, t] {
+      start.arrive_and_wait();
+      work(t);
+    });
+  }
+  for (auto& thread : pool) thread.join();
+}
+
+using StressTest = HostTest;
+
+TEST_F(StressTest, FirstCallsOfEveryForwarderAtOnce) {
+  constexpr int rounds = 100;
+  int value = 0;
+  for (int round = 0; round < rounds; ++round) {
+    fake_host_reset(*log_a);
+    log_a->phen_eval_answer = &value;
+    miSetModuleHandle(host_a);
+    const std::string errors = stderr_of([&] {
+      run_threads(thread_count, [&](int) {
+        miState mine{};
+        miColor colour{};
+        void* word = nullptr;
+        mi_trace_eye(&colour, &mine, &mine.org, &mine.dir);
+        mi_query(miQ_FUNC_USERPTR, &mine, 0, &word);
+        EXPECT_EQ(mi_phen_eval(&mine, &word), &value);
+        mi_warning("%d", 1);
+      });
+    });
+    ASSERT_EQ(errors, "");
+    ASSERT_EQ(log_a->trace_calls, thread_count);
+    ASSERT_EQ(log_a->query_calls, thread_count);
+    ASSERT_EQ(log_a->phen_eval_calls, thread_count);
+    ASSERT_EQ(log_a->warning_calls, thread_count);
+  }
+}
+
+TEST_F(StressTest, ThreadsShadingAFreshInstanceWarnOnce) {
+  constexpr int rounds = 50;
+  constexpr int rays = 100;
+  void* word = nullptr;
+  fake_host_set_user_word(state, &word);
+  Klarvoss_params params{miTRUE, {0.5f, 0.25f, 0.125f, 1}};
+  for (int round = 0; round < rounds; ++round) {
+    miSetModuleHandle(host_a);
+    Klarvoss_init(&state, &params, nullptr);
+    fake_host_reset(*log_a);
+    std::atomic<int> wrong{0};
+    run_threads(thread_count, [&](int) {
+      for (int ray = 0; ray < rays; ++ray) {
+        miColor result{};
+        if (Klarvoss(&result, &state, &params) != miTRUE ||
+            std::memcmp(&result, &params.color, sizeof result) != 0) {
+          wrong.fetch_add(1);
+        }
+      }
+    });
+    ASSERT_EQ(log_a->warning_calls, 1);
+    ASSERT_EQ(wrong, 0);
+  }
+}
+
+// The renderer does not coordinate a new handle with calls already running:
+// each call must still reach one of the two hosts, whole.
+TEST_F(StressTest, NewHandleWhileOtherThreadsCall) {
+  constexpr int calls = 20000;
+  constexpr int switches = 2000;
+  std::atomic<int> failed{0};
+  const std::string errors = stderr_of([&] {
+    run_threads(thread_count + 1, [&](int t) {
+      if (t == thread_count) {
+        for (int s = 0; s < switches; ++s) miSetModuleHandle(s % 2 ? host_a : host_b);
+        return;
+      }
+      miState mine{};
+      miColor colour{};
+      for (int call = 0; call < calls / thread_count; ++call) {
+        if (mi_trace_eye(&colour, &mine, &mine.org, &mine.dir) != miTRUE) failed.fetch_add(1);
+        void* word = nullptr;
+        mi_query(miQ_FUNC_USERPTR, &mine, 0, &word);
+      }
+    });
+  });
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(log_a->trace_calls + log_b->trace_calls, calls);
+  EXPECT_EQ(log_a->query_calls + log_b->query_calls, calls);
+}
+
+}  // namespace
