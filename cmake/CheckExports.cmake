@@ -1,5 +1,5 @@
-# Asserts a built module's export table holds exactly EXPORTS and, for a
-# Windows DLL, that it is named Klarvoss.dll and needs no runtime DLL beyond
+# Asserts a built module's export table holds exactly EXPORTS; for an ELF
+# module, that it imports no allocator; for a Windows DLL, that it is named Klarvoss.dll and needs no runtime DLL beyond
 # KERNEL32.dll and msvcrt.dll.
 if(WINDOWS)
   execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
@@ -27,6 +27,10 @@ else()
   string(REGEX MATCHALL "\n[0-9a-f]+ [^\n]+" rows "${dump}")
   set(found)
   foreach(row IN LISTS rows)
+    # The library allocates nothing: no allocator may even be imported.
+    if(row MATCHES "\\*UND\\*.*[ \t](malloc|calloc|realloc|free|aligned_alloc|posix_memalign|strdup|_Znw[jm]|_Zna[jm])$")
+      message(FATAL_ERROR "the module imports an allocator:${row}")
+    endif()
     if(NOT row MATCHES "\\*UND\\*")
       string(REGEX REPLACE ".*[ \t]" "" name "${row}")
       list(APPEND found ${name})
