@@ -40,7 +40,7 @@ int miSetModuleHandle(void* handle) {
 miBoolean mi_query(miQ_type code, miState* state, miTag tag, void* result, ...) {
   using klarvoss::HostEntry;
   if (!klarvoss::query_takes_fifth(code)) {
-    return klarvoss::dl_call<HostEntry::mi_query>(miFALSE, code, state, tag, result);
+    return klarvoss::dl_call<HostEntry::mi_query>(code, state, tag, result);
   }
   auto host = klarvoss::dl_entry<HostEntry::mi_query>();
   va_list rest;

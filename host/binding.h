@@ -35,13 +35,23 @@ template <HostEntry E>
   return reinterpret_cast<typename HostEntryInfo<E>::Fn>(address);
 }
 
-// Calls the host's entry point E, or answers `unreachable` when the host
-// does not provide it (the lookup has already been reported).
-template <HostEntry E, class Result, class... Args>
-[[gnu::always_inline]] inline Result dl_call(Result unreachable, Args... args) {
-  auto host = dl_entry<E>();
-  if (__builtin_expect(host == nullptr, 0)) return unreachable;
+// The rare path of dl_call: looks E up, then calls it, or answers false (a
+// null address) when the host does not provide it. Out of line, so the
+// filled path keeps the caller's arguments where the host call wants them.
+template <HostEntry E, class... Args>
+[[gnu::cold, gnu::noinline]] typename HostEntryInfo<E>::Result dl_bind_and_call(Args... args) {
+  auto host = reinterpret_cast<typename HostEntryInfo<E>::Fn>(
+      dl_bind(static_cast<std::size_t>(E), HostEntryInfo<E>::name));
+  if (host == nullptr) return typename HostEntryInfo<E>::Result{};
   return host(args...);
+}
+
+// Calls the host's entry point E: one load of its entry and one indirect call.
+template <HostEntry E, class... Args>
+[[gnu::always_inline]] inline typename HostEntryInfo<E>::Result dl_call(Args... args) {
+  void* address = dl_slots[static_cast<std::size_t>(E)].load(std::memory_order_acquire);
+  if (__builtin_expect(address == nullptr, 0)) return dl_bind_and_call<E>(args...);
+  return reinterpret_cast<typename HostEntryInfo<E>::Fn>(address)(args...);
 }
 
 // Codes whose calls carry a fifth argument, passed on as a pointer-sized integer.
@@ -55,13 +65,11 @@ extern "C" {
 
 KLARVOSS_HIDDEN inline miBoolean mi_trace_eye(miColor* result, miState* state,
                                               miVector* origin, miVector* direction) {
-  return klarvoss::dl_call<klarvoss::HostEntry::mi_trace_eye>(miFALSE, result, state,
-                                                              origin, direction);
+  return klarvoss::dl_call<klarvoss::HostEntry::mi_trace_eye>(result, state, origin, direction);
 }
 
 KLARVOSS_HIDDEN inline void* mi_phen_eval(miState* state, void* param) {
-  return klarvoss::dl_call<klarvoss::HostEntry::mi_phen_eval>(static_cast<void*>(nullptr),
-                                                              state, param);
+  return klarvoss::dl_call<klarvoss::HostEntry::mi_phen_eval>(state, param);
 }
 
 // Formats into a 1024-byte buffer and passes the text to the host as its
@@ -88,8 +96,7 @@ extern "C" {
 extern inline __attribute__((gnu_inline, always_inline, artificial)) miBoolean mi_query(
     miQ_type code, miState* state, miTag tag, void* result, ...) {
   if (__builtin_va_arg_pack_len() == 0 && !klarvoss::query_takes_fifth(code)) {
-    return klarvoss::dl_call<klarvoss::HostEntry::mi_query>(miFALSE, code, state, tag,
-                                                            result);
+    return klarvoss::dl_call<klarvoss::HostEntry::mi_query>(code, state, tag, result);
   }
   return klarvoss_query_out_of_line(code, state, tag, result, __builtin_va_arg_pack());
 }

@@ -32,6 +32,7 @@ struct HostEntryInfo;
 #define KLARVOSS_ENTRY_INFO(entry, slot, result, params)    \
   template <>                                               \
   struct HostEntryInfo<HostEntry::entry> {                  \
+    using Result = result;                                  \
     using Fn = result(*) params;                            \
     static constexpr const char* name = #entry;             \
     static_assert(slot < dl_slot_count);                    \
