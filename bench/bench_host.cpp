@@ -1,6 +1,6 @@
 // The least a host can do per call, so the library's own instructions show.
 // Both the library and the baseline run against this one module.
-#include "bench/bench_host.h"
+#include "tests/state_user_word.h"
 
 #define BENCH_HOST_API extern "C" __attribute__((visibility("default")))
 
@@ -10,7 +10,7 @@ BENCH_HOST_API miBoolean mi_trace_eye(miColor* result, miState*, miVector*, miVe
 }
 
 BENCH_HOST_API miBoolean mi_query(miQ_type code, miState* state, miTag, void* result, ...) {
-  if (code == miQ_FUNC_USERPTR) *static_cast<void**>(result) = bench_user_word(state);
+  if (code == miQ_FUNC_USERPTR) *static_cast<void**>(result) = host_user_word(state);
   return miTRUE;
 }
 

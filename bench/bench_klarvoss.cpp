@@ -41,7 +41,7 @@ void call_host(benchmark::State& run, Call call) {
   miState state{};
   miColor colour{};
   void* word = nullptr;
-  bench_set_user_word(state, &word);
+  host_set_user_word(state, &word);
   for (auto _ : run) benchmark::DoNotOptimize(call(state, colour));
 }
 

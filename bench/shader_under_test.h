@@ -2,9 +2,9 @@
 // host and readies one instance to shade with.
 #pragma once
 
-#include "bench/bench_host.h"
 #include "host/module_handle.h"
 #include "shader/klarvoss.h"
+#include "tests/state_user_word.h"
 
 #include <dlfcn.h>
 
@@ -41,7 +41,7 @@ struct ShaderUnderTest {
   miState fresh_state() {
     miState state{};
     state.shader = &function;
-    bench_set_user_word(state, &user_word);
+    host_set_user_word(state, &user_word);
     return state;
   }
 };

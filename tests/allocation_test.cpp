@@ -68,7 +68,7 @@ using AllocationTest = HostTest;
 // Every path of a render whose lookups succeed, each at least once.
 TEST_F(AllocationTest, RenderingAllocatesNothing) {
   void* word = nullptr;
-  fake_host_set_user_word(state, &word);
+  host_set_user_word(state, &word);
   struct {
     Klarvoss_params params{miTRUE, {1, 2, 3, 4}};
     std::int32_t computed[5]{};

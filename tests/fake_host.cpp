@@ -58,7 +58,7 @@ FAKE_HOST_API miBoolean mi_query(miQ_type code, miState* state, miTag tag, void*
     the_log.query_further = further;
   }
   if (code == miQ_FUNC_USERPTR) {
-    void* word = fake_host_user_word(state);
+    void* word = host_user_word(state);
     if (word != nullptr) *static_cast<void**>(result) = word;
   }
   return miTRUE;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "host/records.h"
+#include "tests/state_user_word.h"
 
 #include <atomic>
 #include <cstdint>
@@ -44,13 +45,3 @@ inline void fake_host_reset(FakeHostLog& log) {
 
 using FakeHostLogFn = FakeHostLog* (*)();
 
-// The host knows which instance a state belongs to; this fake keeps the
-// address of the instance's user word in the state's leading host-only bytes.
-inline void fake_host_set_user_word(miState& state, void* word) {
-  std::memcpy(state.unread_head_, &word, sizeof word);
-}
-inline void* fake_host_user_word(const miState* state) {
-  void* word;
-  std::memcpy(&word, state->unread_head_, sizeof word);
-  return word;
-}

@@ -28,7 +28,7 @@ class ShaderTest : public HostTest {
  protected:
   void SetUp() override {
     HostTest::SetUp();
-    fake_host_set_user_word(state, &user_word);
+    host_set_user_word(state, &user_word);
     block.params.color = marked_colour();
   }
 
@@ -143,7 +143,7 @@ TEST_F(ShaderTest, UncomputableParameterFailsAndKeepsTracedColour) {
 
   // A host that cannot compute anything at all: the lookup fails, same answer.
   miSetModuleHandle(host_b);
-  fake_host_set_user_word(state, nullptr);
+  host_set_user_word(state, nullptr);
   std::string errors = stderr_of([&] { EXPECT_EQ(shade(), miFALSE); });
   EXPECT_EQ(errors, lookup_failure_line("mi_phen_eval", host_b));
   EXPECT_TRUE(same_bytes(result, log_b->trace_color));
@@ -152,7 +152,7 @@ TEST_F(ShaderTest, UncomputableParameterFailsAndKeepsTracedColour) {
 TEST_F(ShaderTest, EachInstanceWarnsOncePerInitialisation) {
   void* second_word = nullptr;
   miState second = state;
-  fake_host_set_user_word(second, &second_word);
+  host_set_user_word(second, &second_word);
   Klarvoss_init(&state, &block.params, nullptr);
   Klarvoss_init(&second, &block.params, nullptr);
 
@@ -174,7 +174,7 @@ TEST_F(ShaderTest, EachInstanceWarnsOncePerInitialisation) {
 }
 
 TEST_F(ShaderTest, NoUserWordSkipsTheWarningAndShades) {
-  fake_host_set_user_word(state, nullptr);
+  host_set_user_word(state, nullptr);
   Klarvoss_init(&state, &block.params, nullptr);
   block.params.use_color = miTRUE;
   EXPECT_EQ(shade(), miTRUE);

@@ -68,7 +68,7 @@ TEST_F(StressTest, ThreadsShadingAFreshInstanceWarnOnce) {
   constexpr int rounds = 50;
   constexpr int rays = 100;
   void* word = nullptr;
-  fake_host_set_user_word(state, &word);
+  host_set_user_word(state, &word);
   Klarvoss_params params{miTRUE, {0.5f, 0.25f, 0.125f, 1}};
   for (int round = 0; round < rounds; ++round) {
     miSetModuleHandle(host_a);
