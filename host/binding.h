@@ -1,8 +1,9 @@
 // The host binding layer: the host module handle, the table of cached host
 // entry points, and forwarders that bear the host entry points' own names.
 //
-// A forwarder's filled path is one load of its entry and one indirect call;
-// everything else (the lookup and its reports) is in dl_bind, out of line.
+// A forwarder's filled path is one load of its entry, a test, and one
+// indirect call; the lookup and its reports (dl_bind, dl_bind_and_call) are
+// cold and out of line.
 #pragma once
 
 #include "host/entry_points.h"
@@ -25,6 +26,8 @@ KLARVOSS_HIDDEN extern std::atomic<void*> dl_slots[dl_slot_count];
 // `slot`, writes the diagnostics, and returns what it stored.
 KLARVOSS_HIDDEN void* dl_bind(std::size_t slot, const char* name);
 
+// The host's address for E, looked up first if the entry is empty; null when
+// the host does not provide it.
 template <HostEntry E>
 [[gnu::always_inline]] inline typename HostEntryInfo<E>::Fn dl_entry() {
   constexpr auto slot = static_cast<std::size_t>(E);
