@@ -42,12 +42,11 @@ miBoolean mi_query(miQ_type code, miState* state, miTag tag, void* result, ...) 
   if (!klarvoss::query_takes_fifth(code)) {
     return klarvoss::dl_call<HostEntry::mi_query>(code, state, tag, result);
   }
-  auto host = klarvoss::dl_entry<HostEntry::mi_query>();
   va_list rest;
   va_start(rest, result);
   const std::intptr_t further = va_arg(rest, std::intptr_t);
   va_end(rest);
-  return host ? host(code, state, tag, result, further) : miFALSE;
+  return klarvoss::dl_call<HostEntry::mi_query>(code, state, tag, result, further);
 }
 
 }  // extern "C"

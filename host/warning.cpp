@@ -39,14 +39,10 @@ extern "C" void mi_warning(const char* format, ...) {
   buffer[0] = '\0';  // what a runtime that fails before writing leaves
   va_list args;
   va_start(args, format);
-  const int formatted = std::vsnprintf(buffer, sizeof buffer, format, args);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
-  // Some runtimes leave a cut text unterminated or report an error for it.
+  // msvcrt leaves a cut text unterminated; the host reads only up to the zero.
   buffer[sizeof buffer - 1] = '\0';
-  const std::size_t length =
-      formatted >= 0 && static_cast<std::size_t>(formatted) < sizeof buffer
-          ? static_cast<std::size_t>(formatted)
-          : std::strlen(buffer);
-  klarvoss::dl_double_percent(buffer, length, sizeof buffer);
+  klarvoss::dl_double_percent(buffer, std::strlen(buffer), sizeof buffer);
   host(buffer);
 }
