@@ -4,6 +4,11 @@
 // A forwarder's filled path is one load of its entry, a test, and one
 // indirect call; the lookup and its reports (dl_bind, dl_bind_and_call) are
 // cold and out of line.
+//
+// Re-binding: once miSetModuleHandle has returned, and every forwarder call
+// that had already begun when it was called has returned, every call looks
+// up in, and reaches, the new module. A call that overlaps the switch may
+// reach either module.
 #pragma once
 
 #include "host/entry_points.h"

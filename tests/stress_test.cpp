@@ -116,4 +116,40 @@ TEST_F(StressTest, NewHandleWhileOtherThreadsCall) {
   EXPECT_EQ(log_a->query_calls + log_b->query_calls, calls);
 }
 
+// A first call that began under the old handle may finish after the
+// switch; once it has returned, the next call must look up in, and reach,
+// the new module. The main thread's delay before switching sweeps the
+// overlap across the other thread's lookup.
+TEST_F(StressTest, NoOldAddressOutlivesTheSwitch) {
+  constexpr int rounds = 20000;
+  std::atomic<int> round_started{-1}, round_done{-1};
+  int stale = 0;
+  std::thread shader([&] {
+    miState mine{};
+    miColor colour{};
+    for (int round = 0; round < rounds; ++round) {
+      // Spins before yielding: the overlap needs this thread awake at once.
+      for (int spins = 0; round_started.load() != round;) {
+        if (++spins > 10000) std::this_thread::yield();
+      }
+      mi_trace_eye(&colour, &mine, &mine.org, &mine.dir);
+      round_done.store(round);
+    }
+  });
+  miColor colour{};
+  for (int round = 0; round < rounds; ++round) {
+    miSetModuleHandle(host_a);
+    round_started.store(round);
+    for (volatile int spin = round % 1024; spin > 0; spin = spin - 1) {
+    }
+    miSetModuleHandle(host_b);
+    while (round_done.load() != round) std::this_thread::yield();
+    const int to_b = log_b->trace_calls;
+    mi_trace_eye(&colour, &state, &state.org, &state.dir);
+    if (log_b->trace_calls != to_b + 1) ++stale;
+  }
+  shader.join();
+  EXPECT_EQ(stale, 0) << "calls after the switch that reached the old module";
+}
+
 }  // namespace
