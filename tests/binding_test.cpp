@@ -1,7 +1,9 @@
 #include "tests/host_fixture.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <vector>
 
 using klarvoss::dl_slots;
 using klarvoss::HostEntry;
@@ -145,5 +147,32 @@ TEST_F(BindingTest, QueryCarriesFifthArgumentOnlyForItsCodes) {
     EXPECT_EQ(log_a->query_tag, 0u);
     EXPECT_EQ(log_a->query_result, &answer);
     EXPECT_EQ(log_a->query_calls, 1);
+  }
+}
+
+// The renderer's table numbers these entries; each forwarder owns its own.
+TEST_F(BindingTest, EachForwarderFillsOnlyItsOwnEntry) {
+  miColor colour{};
+  void* word = nullptr;
+  log_a->phen_eval_answer = &word;
+  const struct {
+    std::size_t entry;
+    const char* name;
+    void (*call)(miState&, miColor&, void*&);
+  } forwarders[] = {
+      {85, "mi_trace_eye", [](miState& s, miColor& c, void*&) { mi_trace_eye(&c, &s, &s.org, &s.dir); }},
+      {114, "mi_phen_eval", [](miState& s, miColor&, void*& w) { mi_phen_eval(&s, &w); }},
+      {249, "mi_query", [](miState& s, miColor&, void*& w) { mi_query(51, &s, 0, &w); }},
+      {325, "mi_warning", [](miState&, miColor&, void*&) { mi_warning("pinned"); }},
+  };
+  std::vector<std::size_t> filled;
+  for (const auto& forwarder : forwarders) {
+    forwarder.call(state, colour, word);
+    filled.push_back(forwarder.entry);
+    EXPECT_EQ(dl_slots[forwarder.entry].load(), module_symbol(host_a, forwarder.name));
+    for (std::size_t entry = 0; entry < 634; ++entry) {
+      const bool expected = std::find(filled.begin(), filled.end(), entry) != filled.end();
+      EXPECT_EQ(dl_slots[entry].load() != nullptr, expected) << "entry " << entry;
+    }
   }
 }
