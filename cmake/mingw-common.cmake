@@ -7,5 +7,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Everything built here runs under Wine, in the project's own prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)
+# Everything built here runs under Wine, in the project's own prefix. 32-bit
+# programs run natively where the kernel runs 32-bit programs, else under CPU
+# emulation, which runs no second thread and pays a long start-up per
+# process; the tests adapt to KLARVOSS_WINE_MODE.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
+  execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/wine-mode
+                  OUTPUT_VARIABLE KLARVOSS_WINE_MODE OUTPUT_STRIP_TRAILING_WHITESPACE)
+else()
+  set(KLARVOSS_WINE_MODE native)
+endif()
+set(KLARVOSS_WINE_MODE ${KLARVOSS_WINE_MODE} CACHE INTERNAL "how Windows programs run: native or emulated")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run --${KLARVOSS_WINE_MODE})

@@ -172,32 +172,36 @@ int main(int argc, char** argv) {
   std::atomic<int> next_row{0};
   std::atomic<long> answered_true{0}, answered_false{0};
   const auto start = std::chrono::steady_clock::now();
-  std::vector<std::thread> workers;
-  for (int t = 0; t < o.threads; ++t) {
-    workers.emplace_back([&] {
-      long yes = 0, no = 0;
-      for (int y; (y = next_row.fetch_add(1)) < o.height;) {
-        for (int x = 0; x < o.width; ++x) {
-          standin::RayContext ray;
-          ray.instance = &instances[static_cast<std::size_t>(x) * instances.size() / o.width];
-          ray.state.shader = &ray.instance->function;
-          ray.u = (x + 0.5f) / o.width;
-          ray.v = (y + 0.5f) / o.height;
-          ray.state.org = {0, 0, 0};
-          ray.state.dir = {ray.u - 0.5f, 0.5f - ray.v, -1};
-          miColor result{};
-          (library.shade(&result, &ray.state, &ray.instance->block.params) ? yes : no)++;
-          unsigned char* p = &pixels[(static_cast<std::size_t>(y) * o.width + x) * 3];
-          p[0] = to_byte(result.r);
-          p[1] = to_byte(result.g);
-          p[2] = to_byte(result.b);
-        }
+  const auto shade_rows = [&] {
+    long yes = 0, no = 0;
+    for (int y; (y = next_row.fetch_add(1)) < o.height;) {
+      for (int x = 0; x < o.width; ++x) {
+        standin::RayContext ray;
+        ray.instance = &instances[static_cast<std::size_t>(x) * instances.size() / o.width];
+        ray.state.shader = &ray.instance->function;
+        ray.u = (x + 0.5f) / o.width;
+        ray.v = (y + 0.5f) / o.height;
+        ray.state.org = {0, 0, 0};
+        ray.state.dir = {ray.u - 0.5f, 0.5f - ray.v, -1};
+        miColor result{};
+        (library.shade(&result, &ray.state, &ray.instance->block.params) ? yes : no)++;
+        unsigned char* p = &pixels[(static_cast<std::size_t>(y) * o.width + x) * 3];
+        p[0] = to_byte(result.r);
+        p[1] = to_byte(result.g);
+        p[2] = to_byte(result.b);
       }
-      answered_true += yes;
-      answered_false += no;
-    });
+    }
+    answered_true += yes;
+    answered_false += no;
+  };
+  // One thread shades here: CPU emulation of 32-bit Windows runs no second one.
+  if (o.threads == 1) {
+    shade_rows();
+  } else {
+    std::vector<std::thread> workers;
+    for (int t = 0; t < o.threads; ++t) workers.emplace_back(shade_rows);
+    for (auto& worker : workers) worker.join();
   }
-  for (auto& worker : workers) worker.join();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
