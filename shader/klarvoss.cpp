@@ -10,7 +10,8 @@
 
 namespace {
 
-inline constexpr int shader_version = 1;
+// Set by the build from the declaration's `version`.
+inline constexpr int shader_version = KLARVOSS_VERSION;
 
 // The instance's `warned` flag: the first 32 bits of the user word the host
 // keeps for the instance, or null when the host gives no such word.

@@ -144,6 +144,13 @@ int main(int argc, char** argv) {
          "; refusing to use it");
     return 1;
   }
+  // A Windows library's version resource must say the same version.
+  const std::string file_version = standin::file_version(o.library);
+  if (!file_version.empty() && file_version != std::to_string(declaration.version) + ".0.0.0") {
+    fail(o.library + " carries file version " + file_version + " but " + o.declaration +
+         " declares version " + std::to_string(declaration.version) + "; refusing to use it");
+    return 1;
+  }
   library.set_module_handle(standin::renderer_module());
 
   std::vector<standin::Instance> instances(o.instances);
@@ -209,8 +216,10 @@ int main(int argc, char** argv) {
     fail("cannot write " + o.output);
     return 1;
   }
+  const std::string named =
+      file_version.empty() ? o.library : o.library + " (file version " + file_version + ")";
   std::printf("%s: %ld rays, %ld true, %ld false, %ld warnings, %.3f s, %d threads -> %s\n",
-              o.library.c_str(), answered_true + answered_false, answered_true.load(),
+              named.c_str(), answered_true + answered_false, answered_true.load(),
               answered_false.load(), standin::warnings_given(), seconds, o.threads,
               o.output.c_str());
   return 0;

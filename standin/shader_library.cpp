@@ -75,6 +75,28 @@ bool load_shader_library(const std::string& path, const std::string& shader_name
   return error.empty();
 }
 
+std::string file_version(const std::string& path) {
+#if defined(_WIN32)
+  DWORD unused = 0;
+  std::string info(GetFileVersionInfoSizeA(path.c_str(), &unused), '\0');
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  if (info.empty() ||
+      !GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()) ||
+      !VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &size) ||
+      size < sizeof *fixed) {
+    return "";
+  }
+  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+         std::to_string(LOWORD(fixed->dwFileVersionLS));
+#else
+  (void)path;
+  return "";
+#endif
+}
+
 void* renderer_module() {
 #if defined(_WIN32)
   return GetModuleHandleA(nullptr);

@@ -34,6 +34,10 @@ bool read_declaration(const std::string& path, Declaration& out, std::string& er
 bool load_shader_library(const std::string& path, const std::string& shader_name,
                          ShaderLibrary& out, std::string& error);
 
+// The version the library's file carries ("1.0.0.0"): on Windows its
+// version resource; empty where there is none.
+std::string file_version(const std::string& path);
+
 // The handle of the renderer's own module, which exports its entry points.
 void* renderer_module();
 

@@ -7,6 +7,10 @@
 #include <atomic>
 
 #if defined(_WIN32)
+#include <windows.h>
+
+#include <string>
+#include <vector>
 #define PROGRAM_EXPORT extern "C" __declspec(dllexport)
 #else
 #include <dlfcn.h>
@@ -100,5 +104,35 @@ TEST_F(ModuleTest, NullHandleLookupNeverFindsTheLibrary) {
   EXPECT_EQ(program_trace_calls, program_traces ? 1 : 0);
   EXPECT_EQ(fake_host_log_of(host)->trace_calls, 0);
 }
+
+#if defined(_WIN32)
+// What Windows shows in the DLL's Properties, read back as Windows reads it.
+TEST_F(ModuleTest, CarriesItsVersionResource) {
+  char path[MAX_PATH];
+  ASSERT_NE(GetModuleFileNameA(static_cast<HMODULE>(library), path, sizeof path), 0u);
+  DWORD unused = 0;
+  std::vector<char> info(GetFileVersionInfoSizeA(path, &unused));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoA(path, 0, static_cast<DWORD>(info.size()), info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &size));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+  const auto text = [&](const char* name) {
+    char* value = nullptr;
+    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &size)) return std::string("(none)");
+    return std::string(value);
+  };
+  EXPECT_EQ(text("FileVersion"), "1.0.0.0");
+  EXPECT_EQ(text("ProductVersion"), "1.0.0.0");
+  EXPECT_EQ(text("ProductName"), "Klarvoss");
+  EXPECT_EQ(text("InternalName"), "Klarvoss");
+  EXPECT_EQ(text("OriginalFilename"), "Klarvoss.dll");
+  EXPECT_NE(text("FileDescription").find("Klarvoss"), std::string::npos);
+}
+#endif
 
 }  // namespace
