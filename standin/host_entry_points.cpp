@@ -26,10 +26,10 @@ HOST_API miBoolean mi_query(miQ_type code, miState* state, miTag, void* result, 
   return miTRUE;
 }
 
-// The only parameter this renderer computes is a ramp given for `color`.
+// The only parameter this renderer computes is the one given as a ramp.
 HOST_API void* mi_phen_eval(miState* state, void* param) {
   auto& ray = context_of(state);
-  if (param != &ray.instance->block.params.color) return nullptr;
+  if (param != ray.instance->ramp) return nullptr;
   ray.computed_color = standin::ramp_color(ray.u, ray.v);
   return &ray.computed_color;
 }

@@ -1,16 +1,21 @@
-// klarvoss-render: the least a renderer does with a shader library, so the
-// library can be seen working without the renderer itself.
+// klarvoss-render: the least a renderer does with a shader library and the
+// scene text that uses it, so the library can be seen working without the
+// renderer itself.
 #include "standin/ray_context.h"
 #include "standin/scene.h"
+#include "standin/scene_reader.h"
 #include "standin/shader_library.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -21,21 +26,28 @@
 namespace {
 
 constexpr const char* usage =
-    "usage: klarvoss-render LIBRARY [options]\n"
-    "  --mi FILE            the shader's declaration (default: Klarvoss.mi beside LIBRARY)\n"
-    "  --out FILE           the PNG to write (default: klarvoss.png)\n"
-    "  --size WxH           image size in pixels, 1 to 8192 each (default: 320x240)\n"
+    "usage: klarvoss-render SCENE.mi [options]\n"
+    "       klarvoss-render LIBRARY [options]\n"
+    "  SCENE.mi             a scene: link, $include, declare shader, shader and one camera,\n"
+    "                       whose lens shader is rendered\n"
+    "  LIBRARY              a shader library alone: its declaration's shader as the lens\n"
+    "  -I FOLDER            look for $include files here too, before MI_RAY_INCPATH\n"
+    "  --mi FILE            with LIBRARY: the declaration (default: Klarvoss.mi beside LIBRARY)\n"
+    "  --out FILE           the PNG to write (default: the camera's output, else klarvoss.png)\n"
+    "  --size WxH           image size, 1 to 8192 each (default: the camera's resolution, else 320x240)\n"
     "  --threads N          rendering threads, 1 to 256 (default: one per core)\n"
-    "  --instances N        shader instances, each shading a vertical stripe, 1 to 64 (default: 1)\n"
-    "  --use-color on|off   the shader's use_color parameter (default: off)\n"
-    "  --color R,G,B[,A]    the shader's color parameter, given in place (default: 1,0.55,0.1)\n"
-    "  --color ramp         the color parameter computed by the renderer: a ramp across the image\n";
+    "  --instances N        lens shader instances, each shading a vertical stripe, 1 to 64 (default: 1)\n"
+    "  --use-color on|off   set the lens shader's boolean use_color\n"
+    "  --color R,G,B[,A]    set the lens shader's color, given in place (alpha 0 when omitted)\n"
+    "  --color ramp         the lens shader's color computed by the renderer: a ramp across the image\n";
 
 struct Options {
-  std::string library, declaration, output = "klarvoss.png";
-  int width = 320, height = 240, threads = 0, instances = 1;
-  bool use_color = false, ramp = false;
-  miColor color{1.0f, 0.55f, 0.1f, 1.0f};
+  std::string target, declaration, output;
+  std::vector<std::string> include;
+  int width = 0, height = 0, threads = 0, instances = 1;
+  std::optional<bool> use_color;
+  std::optional<std::array<float, 4>> color;
+  bool ramp = false;
 };
 
 bool fail(const std::string& message) {
@@ -43,31 +55,15 @@ bool fail(const std::string& message) {
   return false;
 }
 
-bool parse_int(const char* text, int low, int high, int& out) {
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < low || value > high) return false;
-  out = static_cast<int>(value);
+bool parse_int(std::string_view text, int low, int high, int& out) {
+  std::int32_t value = 0;
+  if (!standin::parse_integer(text, value) || value < low || value > high) return false;
+  out = value;
   return true;
 }
 
-bool parse_color(const char* text, miColor& out) {
-  float c[4] = {0, 0, 0, 1};
-  int n = 0;
-  for (const char* at = text; n < 4; ++n) {
-    char* end = nullptr;
-    c[n] = std::strtof(at, &end);
-    if (end == at) return false;
-    if (*end == '\0') {
-      ++n;
-      break;
-    }
-    if (*end != ',') return false;
-    at = end + 1;
-  }
-  if (n < 3) return false;
-  out = {c[0], c[1], c[2], c[3]};
-  return true;
+bool ends_with(const std::string& text, std::string_view tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 bool parse_options(int argc, char** argv, Options& o) {
@@ -78,43 +74,102 @@ bool parse_options(int argc, char** argv, Options& o) {
       std::fputs(usage, stdout);
       std::exit(0);
     }
-    if (arg.rfind("--", 0) != 0) {
+    if (arg.empty() || arg[0] != '-') {
       positional.push_back(arg);
       continue;
     }
     if (i + 1 >= argc) return fail(arg + " needs a value\n" + usage);
-    const char* value = argv[++i];
+    const std::string value = argv[++i];
     bool ok = true;
-    if (arg == "--mi") {
+    if (arg == "-I") {
+      o.include.push_back(value);
+    } else if (arg == "--mi") {
       o.declaration = value;
     } else if (arg == "--out") {
       o.output = value;
+      ok = !value.empty();
     } else if (arg == "--size") {
-      const char* x = std::strchr(value, 'x');
-      ok = x != nullptr && parse_int(std::string(value, x).c_str(), 1, 8192, o.width) &&
-           parse_int(x + 1, 1, 8192, o.height);
+      const auto x = value.find('x');
+      ok = x != std::string::npos && parse_int(std::string_view(value).substr(0, x), 1, 8192, o.width) &&
+           parse_int(std::string_view(value).substr(x + 1), 1, 8192, o.height);
     } else if (arg == "--threads") {
       ok = parse_int(value, 1, 256, o.threads);
     } else if (arg == "--instances") {
       ok = parse_int(value, 1, 64, o.instances);
     } else if (arg == "--use-color") {
-      ok = std::strcmp(value, "on") == 0 || std::strcmp(value, "off") == 0;
-      o.use_color = std::strcmp(value, "on") == 0;
+      ok = value == "on" || value == "off";
+      o.use_color = value == "on";
     } else if (arg == "--color") {
-      o.ramp = std::strcmp(value, "ramp") == 0;
-      ok = o.ramp || parse_color(value, o.color);
+      o.ramp = value == "ramp";
+      float c[4];
+      if (!o.ramp && (ok = standin::parse_color_list(value, c))) o.color = {c[0], c[1], c[2], c[3]};
     } else {
       return fail("unknown option " + arg + "\n" + usage);
     }
-    if (!ok) return fail("bad value '" + std::string(value) + "' for " + arg);
+    if (!ok) return fail("bad value '" + value + "' for " + arg);
   }
-  if (positional.size() != 1) return fail(std::string("give exactly one shader library\n") + usage);
-  o.library = positional[0];
-  if (o.declaration.empty()) {
-    const auto slash = o.library.find_last_of("/\\");
-    o.declaration = (slash == std::string::npos ? "" : o.library.substr(0, slash + 1)) + "Klarvoss.mi";
-  }
+  if (positional.size() != 1) return fail(std::string("give exactly one scene or shader library\n") + usage);
+  o.target = positional[0];
+  if (!o.declaration.empty() && ends_with(o.target, ".mi")) return fail("--mi goes with a LIBRARY, not a scene");
   if (o.threads == 0) o.threads = std::max(1u, std::thread::hardware_concurrency());
+  return true;
+}
+
+// A scene's fault, already "FILE:LINE: what is wrong".
+bool scene_fault(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  return false;
+}
+
+// The scene to render: read from SCENE.mi, or made of LIBRARY, its
+// declaration and one instance of the declared shader. False after saying why.
+bool make_scene(const Options& o, standin::Scene& scene, const standin::ShaderInstance*& lens) {
+  standin::SearchPaths paths{o.include, standin::split_search_list(std::getenv("MI_LIBRARY_PATH"))};
+  for (auto& folder : standin::split_search_list(std::getenv("MI_RAY_INCPATH"))) {
+    paths.include.push_back(folder);
+  }
+  std::string error;
+  if (ends_with(o.target, ".mi")) {
+    if (!standin::read_scene(o.target, paths, scene, error)) return scene_fault(error);
+    if (scene.library.empty()) return scene_fault(scene.end_where + ": no shader library is linked");
+    if (!scene.camera) return scene_fault(scene.end_where + ": no camera");
+    const standin::Camera& camera = *scene.camera;
+    if (camera.lens.empty()) return scene_fault(camera.where + ": camera \"" + camera.name + "\" has no lens shader");
+    lens = scene.instance(camera.lens);
+    if (lens == nullptr) return scene_fault(camera.where + ": no shader \"" + camera.lens + "\" for the lens");
+    if (!lens->declaration->for_lens) {
+      return scene_fault(lens->where + ": shader \"" + lens->declaration->name + "\" does not apply to lens");
+    }
+    return true;
+  }
+  std::string declaration = o.declaration;
+  if (declaration.empty()) {
+    const auto slash = o.target.find_last_of("/\\");
+    declaration = (slash == std::string::npos ? "" : o.target.substr(0, slash + 1)) + "Klarvoss.mi";
+  }
+  if (!standin::read_scene(declaration, paths, scene, error)) return scene_fault(error);
+  if (scene.declarations.empty()) return scene_fault(scene.end_where + ": declares no shader");
+  standin::ShaderInstance made;
+  made.name = "lens";
+  made.declaration = scene.declarations.front().get();
+  made.block.assign(made.declaration->block_size / 4, 0);
+  made.where = made.declaration->where;
+  scene.instances.push_back(made);
+  lens = &scene.instances.back();
+  scene.library = o.target;
+  return true;
+}
+
+// Writes a command-line value over the lens instance's parameter of that name.
+bool override_parameter(standin::ShaderInstance& lens, const char* name, standin::ParameterType type,
+                        const void* value, std::size_t size) {
+  const standin::Parameter* parameter = lens.declaration->parameter(name);
+  if (parameter == nullptr || parameter->type != type) {
+    return fail("shader \"" + lens.declaration->name + "\" has no " +
+                (type == standin::ParameterType::boolean ? "boolean" : "color") + " parameter \"" +
+                name + "\" to set");
+  }
+  std::memcpy(reinterpret_cast<unsigned char*>(lens.block.data()) + parameter->offset, value, size);
   return true;
 }
 
@@ -129,25 +184,56 @@ int main(int argc, char** argv) {
   Options o;
   if (!parse_options(argc, argv, o)) return 2;
 
+  standin::Scene scene;
+  const standin::ShaderInstance* found = nullptr;
+  if (!make_scene(o, scene, found)) return 2;
+  standin::ShaderInstance lens = *found;
+  const standin::ShaderDeclaration& declaration = *lens.declaration;
+  if (o.use_color) {
+    const miBoolean use = *o.use_color ? miTRUE : miFALSE;
+    if (!override_parameter(lens, "use_color", standin::ParameterType::boolean, &use, sizeof use)) return 2;
+  }
+  // A library alone has no scene to give its colour: it gets this one.
+  const bool library_alone = !ends_with(o.target, ".mi");
+  std::optional<std::array<float, 4>> color = o.color;
+  if (!color && library_alone && declaration.parameter("color") != nullptr) {
+    color = std::array<float, 4>{1.0f, 0.55f, 0.1f, 0.0f};
+  }
+  if (color && !override_parameter(lens, "color", standin::ParameterType::color, color->data(),
+                                   sizeof *color)) {
+    return 2;
+  }
+  const standin::Parameter* ramp = nullptr;
+  if (o.ramp) {
+    ramp = declaration.parameter("color");
+    if (ramp == nullptr || ramp->type != standin::ParameterType::color) {
+      fail("shader \"" + declaration.name + "\" has no color parameter to compute");
+      return 2;
+    }
+  }
+  const int width = o.width ? o.width : scene.camera && scene.camera->width ? scene.camera->width : 320;
+  const int height = o.width ? o.height : scene.camera && scene.camera->height ? scene.camera->height : 240;
+  const std::string output = !o.output.empty() ? o.output
+                             : scene.camera && !scene.camera->output.empty() ? scene.camera->output
+                                                                              : "klarvoss.png";
+
   std::string error;
-  standin::Declaration declaration;
   standin::ShaderLibrary library;
-  if (!standin::read_declaration(o.declaration, declaration, error) ||
-      !standin::load_shader_library(o.library, declaration.shader_name, library, error)) {
+  if (!standin::load_shader_library(scene.library, declaration.name, library, error)) {
     fail(error);
     return 1;
   }
   const int library_version = library.version();
   if (library_version != declaration.version) {
-    fail(o.library + " reports version " + std::to_string(library_version) + " but " +
-         o.declaration + " declares version " + std::to_string(declaration.version) +
+    fail(scene.library + " reports version " + std::to_string(library_version) + " but " +
+         declaration.where + " declares version " + std::to_string(declaration.version) +
          "; refusing to use it");
     return 1;
   }
   // A Windows library's version resource must say the same version.
-  const std::string file_version = standin::file_version(o.library);
+  const std::string file_version = standin::file_version(scene.library);
   if (!file_version.empty() && file_version != std::to_string(declaration.version) + ".0.0.0") {
-    fail(o.library + " carries file version " + file_version + " but " + o.declaration +
+    fail(scene.library + " carries file version " + file_version + " but " + declaration.where +
          " declares version " + std::to_string(declaration.version) + "; refusing to use it");
     return 1;
   }
@@ -155,12 +241,8 @@ int main(int argc, char** argv) {
 
   std::vector<standin::Instance> instances(o.instances);
   for (auto& instance : instances) {
-    instance.block.params.use_color = o.use_color ? miTRUE : miFALSE;
-    instance.block.params.color = o.color;
-    if (o.ramp) {
-      instance.function.parameter_indirect = offsetof(standin::Instance::Block, computed);
-      instance.block.computed[1] = 1;  // color: computed by the renderer
-    }
+    instance.set_block(lens.block);
+    if (ramp != nullptr) instance.compute(ramp->offset);
   }
 
   // Once for the shader as a whole; then once per instance if it asks.
@@ -171,28 +253,28 @@ int main(int argc, char** argv) {
     for (auto& instance : instances) {
       setup.instance = &instance;
       setup.state.shader = &instance.function;
-      library.init(&setup.state, &instance.block.params, nullptr);
+      library.init(&setup.state, instance.params(), nullptr);
     }
   }
 
-  std::vector<unsigned char> pixels(static_cast<std::size_t>(o.width) * o.height * 3);
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 3);
   std::atomic<int> next_row{0};
   std::atomic<long> answered_true{0}, answered_false{0};
   const auto start = std::chrono::steady_clock::now();
   const auto shade_rows = [&] {
     long yes = 0, no = 0;
-    for (int y; (y = next_row.fetch_add(1)) < o.height;) {
-      for (int x = 0; x < o.width; ++x) {
+    for (int y; (y = next_row.fetch_add(1)) < height;) {
+      for (int x = 0; x < width; ++x) {
         standin::RayContext ray;
-        ray.instance = &instances[static_cast<std::size_t>(x) * instances.size() / o.width];
+        ray.instance = &instances[static_cast<std::size_t>(x) * instances.size() / width];
         ray.state.shader = &ray.instance->function;
-        ray.u = (x + 0.5f) / o.width;
-        ray.v = (y + 0.5f) / o.height;
+        ray.u = (x + 0.5f) / width;
+        ray.v = (y + 0.5f) / height;
         ray.state.org = {0, 0, 0};
         ray.state.dir = {ray.u - 0.5f, 0.5f - ray.v, -1};
         miColor result{};
-        (library.shade(&result, &ray.state, &ray.instance->block.params) ? yes : no)++;
-        unsigned char* p = &pixels[(static_cast<std::size_t>(y) * o.width + x) * 3];
+        (library.shade(&result, &ray.state, ray.instance->params()) ? yes : no)++;
+        unsigned char* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 3];
         p[0] = to_byte(result.r);
         p[1] = to_byte(result.g);
         p[2] = to_byte(result.b);
@@ -212,15 +294,15 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  if (!stbi_write_png(o.output.c_str(), o.width, o.height, 3, pixels.data(), o.width * 3)) {
-    fail("cannot write " + o.output);
+  if (!stbi_write_png(output.c_str(), width, height, 3, pixels.data(), width * 3)) {
+    fail("cannot write " + output);
     return 1;
   }
   const std::string named =
-      file_version.empty() ? o.library : o.library + " (file version " + file_version + ")";
+      file_version.empty() ? scene.library : scene.library + " (file version " + file_version + ")";
   std::printf("%s: %ld rays, %ld true, %ld false, %ld warnings, %.3f s, %d threads -> %s\n",
               named.c_str(), answered_true + answered_false, answered_true.load(),
               answered_false.load(), standin::warnings_given(), seconds, o.threads,
-              o.output.c_str());
+              output.c_str());
   return 0;
 }

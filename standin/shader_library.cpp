@@ -1,8 +1,6 @@
 #include "standin/shader_library.h"
 
-#include <fstream>
-#include <regex>
-#include <sstream>
+#include <string>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -37,26 +35,6 @@ void* symbol(void* module, const std::string& name) {
 }
 
 }  // namespace
-
-bool read_declaration(const std::string& path, Declaration& out, std::string& error) {
-  std::ifstream file(path);
-  if (!file) {
-    error = "cannot read the declaration " + path;
-    return false;
-  }
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string declaration = text.str();
-  std::smatch name, version;
-  if (!std::regex_search(declaration, name, std::regex(R"re(declare\s+shader\s+\w+\s+"(\w+)")re")) ||
-      !std::regex_search(declaration, version, std::regex(R"re(\bversion\s+(\d+))re"))) {
-    error = path + " declares no shader with a version";
-    return false;
-  }
-  out.shader_name = name[1];
-  out.version = std::stoi(version[1]);
-  return true;
-}
 
 bool load_shader_library(const std::string& path, const std::string& shader_name,
                          ShaderLibrary& out, std::string& error) {

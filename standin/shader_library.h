@@ -1,5 +1,5 @@
 // A shader library as the renderer sees it: a module loaded by path, its
-// entry points found by the shader's name, and the declaration beside it.
+// entry points found by the shader's declared name.
 #pragma once
 
 #include "shader/klarvoss.h"
@@ -20,15 +20,6 @@ struct ShaderLibrary {
   Init init = nullptr;
   Shade shade = nullptr;
 };
-
-struct Declaration {
-  std::string shader_name;
-  int version = 0;
-};
-
-// Reads the shader's name and version from a .mi declaration; false with
-// `error` set when the file cannot be read or says neither.
-bool read_declaration(const std::string& path, Declaration& out, std::string& error);
 
 // Loads the library and finds its entry points; false with `error` set.
 bool load_shader_library(const std::string& path, const std::string& shader_name,
