@@ -356,6 +356,13 @@ class Reader {
     return fail(file, token, std::string("expected '") + word + "', not " + shown(token));
   }
 
+  bool expect_punct(File& file, const char* mark) {
+    Token token;
+    if (!next(file, token)) return false;
+    if (token.kind == Token::punct && token.text == mark) return true;
+    return fail(file, token, std::string("expected '") + mark + "', not " + shown(token));
+  }
+
   bool include(File& file, const Token& directive, int depth) {
     Token name;
     if (!expect(file, name, Token::string, "a quoted file name after '$include'")) return false;
@@ -415,10 +422,7 @@ class Reader {
     if (scene_.declaration(declared->name) != nullptr) {
       return fail(file, token, "shader \"" + token.text + "\" is declared twice");
     }
-    if (!expect(file, token, Token::punct, "'('") || token.text != "(") {
-      return error_.empty() ? fail(file, token, "expected '(', not " + shown(token)) : false;
-    }
-    if (!parameters(file, *declared)) return false;
+    if (!expect_punct(file, "(") || !parameters(file, *declared)) return false;
 
     bool versioned = false, applied = false;
     while (true) {
@@ -549,10 +553,8 @@ class Reader {
       return fail(file, declared, "shader \"" + declared.text + "\" is not declared");
     }
     made.block.assign(made.declaration->block_size / 4, 0);
+    if (!expect_punct(file, "(")) return false;
     Token token;
-    if (!expect(file, token, Token::punct, "'('") || token.text != "(") {
-      return error_.empty() ? fail(file, token, "expected '(', not " + shown(token)) : false;
-    }
     std::vector<bool> given(made.declaration->parameters.size());
     if (!next(file, token)) return false;
     if (!(token.kind == Token::punct && token.text == ")")) {
