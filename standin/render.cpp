@@ -43,6 +43,7 @@ constexpr const char* usage =
 
 struct Options {
   std::string target, declaration, output;
+  bool scene_file = false;  // target is SCENE.mi, not LIBRARY
   std::vector<std::string> include;
   int width = 0, height = 0, threads = 0, instances = 1;
   std::optional<bool> use_color;
@@ -110,7 +111,8 @@ bool parse_options(int argc, char** argv, Options& o) {
   }
   if (positional.size() != 1) return fail(std::string("give exactly one scene or shader library\n") + usage);
   o.target = positional[0];
-  if (!o.declaration.empty() && ends_with(o.target, ".mi")) return fail("--mi goes with a LIBRARY, not a scene");
+  o.scene_file = ends_with(o.target, ".mi");
+  if (!o.declaration.empty() && o.scene_file) return fail("--mi goes with a LIBRARY, not a scene");
   if (o.threads == 0) o.threads = std::max(1u, std::thread::hardware_concurrency());
   return true;
 }
@@ -129,7 +131,7 @@ bool make_scene(const Options& o, standin::Scene& scene, const standin::ShaderIn
     paths.include.push_back(folder);
   }
   std::string error;
-  if (ends_with(o.target, ".mi")) {
+  if (o.scene_file) {
     if (!standin::read_scene(o.target, paths, scene, error)) return scene_fault(error);
     if (scene.library.empty()) return scene_fault(scene.end_where + ": no shader library is linked");
     if (!scene.camera) return scene_fault(scene.end_where + ": no camera");
@@ -154,6 +156,12 @@ bool make_scene(const Options& o, standin::Scene& scene, const standin::ShaderIn
   made.declaration = scene.declarations.front().get();
   made.block.assign(made.declaration->block_size / 4, 0);
   made.where = made.declaration->where;
+  // A library alone has no scene to give its colour: it gets this one.
+  const standin::Parameter* color = made.declaration->parameter("color");
+  if (color != nullptr && color->type == standin::ParameterType::color) {
+    const float orange[4] = {1.0f, 0.55f, 0.1f, 0.0f};
+    std::memcpy(reinterpret_cast<unsigned char*>(made.block.data()) + color->offset, orange, sizeof orange);
+  }
   scene.instances.push_back(made);
   lens = &scene.instances.back();
   scene.library = o.target;
@@ -193,14 +201,8 @@ int main(int argc, char** argv) {
     const miBoolean use = *o.use_color ? miTRUE : miFALSE;
     if (!override_parameter(lens, "use_color", standin::ParameterType::boolean, &use, sizeof use)) return 2;
   }
-  // A library alone has no scene to give its colour: it gets this one.
-  const bool library_alone = !ends_with(o.target, ".mi");
-  std::optional<std::array<float, 4>> color = o.color;
-  if (!color && library_alone && declaration.parameter("color") != nullptr) {
-    color = std::array<float, 4>{1.0f, 0.55f, 0.1f, 0.0f};
-  }
-  if (color && !override_parameter(lens, "color", standin::ParameterType::color, color->data(),
-                                   sizeof *color)) {
+  if (o.color && !override_parameter(lens, "color", standin::ParameterType::color, o.color->data(),
+                                     sizeof *o.color)) {
     return 2;
   }
   const standin::Parameter* ramp = nullptr;
@@ -212,7 +214,7 @@ int main(int argc, char** argv) {
     }
   }
   const int width = o.width ? o.width : scene.camera && scene.camera->width ? scene.camera->width : 320;
-  const int height = o.width ? o.height : scene.camera && scene.camera->height ? scene.camera->height : 240;
+  const int height = o.height ? o.height : scene.camera && scene.camera->height ? scene.camera->height : 240;
   const std::string output = !o.output.empty() ? o.output
                              : scene.camera && !scene.camera->output.empty() ? scene.camera->output
                                                                               : "klarvoss.png";
