@@ -9,11 +9,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Everything built here runs under Wine, in the project's own prefix. 32-bit
 # programs run natively where the kernel runs 32-bit programs, else under CPU
-# emulation, which runs no second thread and pays a long start-up per
-# process; the tests adapt to KLARVOSS_WINE_MODE.
+# emulation; wine-mode says which, and refuses an emulator that cannot run
+# their threads.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
   execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/wine-mode
-                  OUTPUT_VARIABLE KLARVOSS_WINE_MODE OUTPUT_STRIP_TRAILING_WHITESPACE)
+                  OUTPUT_VARIABLE KLARVOSS_WINE_MODE OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_VARIABLE wine_mode_error ERROR_STRIP_TRAILING_WHITESPACE
+                  RESULT_VARIABLE wine_mode_status)
+  if(NOT wine_mode_status EQUAL 0)
+    message(FATAL_ERROR "${wine_mode_error}")
+  endif()
 else()
   set(KLARVOSS_WINE_MODE native)
 endif()

@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
     answered_true += yes;
     answered_false += no;
   };
-  // One thread shades here: CPU emulation of 32-bit Windows runs no second one.
+  // One thread shades on the calling thread, starting none.
   if (o.threads == 1) {
     shade_rows();
   } else {
