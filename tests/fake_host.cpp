@@ -1,10 +1,14 @@
-// Built twice: as the full fake host, and (FAKE_HOST_PARTIAL) as a host
-// module that lacks mi_phen_eval.
+// Built three times: as the full fake host, as a host module that lacks
+// mi_phen_eval (FAKE_HOST_PARTIAL), and (FAKE_HOST_GATED, ELF only) as one
+// whose mi_trace_eye is an indirect function, so a test can hold a lookup
+// of it inside dlsym.
 #include "tests/fake_host.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #if defined(_WIN32)
 #define FAKE_HOST_API extern "C" __declspec(dllexport)
@@ -24,8 +28,12 @@ void note(char call) {  // callers hold `recording`
 
 FAKE_HOST_API FakeHostLog* fake_host_log() { return &the_log; }
 
+#if defined(FAKE_HOST_GATED)
+static miBoolean trace_eye(miColor* result, miState* state, miVector* origin, miVector* direction) {
+#else
 FAKE_HOST_API miBoolean mi_trace_eye(miColor* result, miState* state, miVector* origin,
                                      miVector* direction) {
+#endif
   the_log.trace_calls.fetch_add(1);
   {
     std::lock_guard lock(recording);
@@ -38,6 +46,24 @@ FAKE_HOST_API miBoolean mi_trace_eye(miColor* result, miState* state, miVector* 
   *result = the_log.trace_color;
   return the_log.trace_answer;
 }
+
+#if defined(FAKE_HOST_GATED)
+// Runs inside every dlsym of mi_trace_eye. Spins rather than sleeps, so the
+// lookup goes on the moment the entry empties; bounded, so a broken test
+// fails rather than hangs.
+extern "C" decltype(&trace_eye) resolve_trace_eye() {
+  the_log.lookups_held.fetch_add(1);
+  if (std::atomic<void*>* entry = the_log.gate.load()) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (unsigned spins = 1; entry->load() != nullptr; ++spins) {
+      if (spins % 4096 == 0 && std::chrono::steady_clock::now() > give_up) break;
+    }
+  }
+  return &trace_eye;
+}
+FAKE_HOST_API miBoolean mi_trace_eye(miColor*, miState*, miVector*, miVector*)
+    __attribute__((ifunc("resolve_trace_eye")));
+#endif
 
 FAKE_HOST_API miBoolean mi_query(miQ_type code, miState* state, miTag tag, void* result, ...) {
   the_log.query_calls.fetch_add(1);

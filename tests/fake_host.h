@@ -36,6 +36,11 @@ struct FakeHostLog {
   char order[64] = {};  // one letter a call: t(race) q(uery) p(hen_eval) w(arning)
   char warning_received[4096] = {};  // the argument, as passed
   char warning_shown[4096] = {};     // what the host shows, taking it as a format
+
+  // fake_host_gated only: a lookup of mi_trace_eye counts itself here, then
+  // waits inside the lookup until the entry `gate` points at is empty.
+  std::atomic<int> lookups_held{0};
+  std::atomic<std::atomic<void*>*> gate{nullptr};
 };
 
 inline void fake_host_reset(FakeHostLog& log) {

@@ -154,6 +154,10 @@ TEST(SceneReader, EveryRefusalNamesFileLineAndWord) {
       {"camera \"c\" focal 1.5.2", "t.mi:1: bad number '1.5.2'"},
       {"declare shader \"K\" () version 1 end declare\n\"s\\q\"", "t.mi:2: unknown escape '\\q' in a string"},
       {"\x01", "t.mi:1: unexpected byte 0x01"},
+      {"link \"C:\\\\lib\\\\K.dll\"", "t.mi:1: cannot find library \"C:\\lib\\K.dll\" beside t.mi or in MI_LIBRARY_PATH"},
+      {"$include\n\"x.mi\"", "t.mi:2: '$include' needs its file name on its line"},
+      {"declare shader \"K\" (color \"c\") end declare\nshader \"s\" \"K\" (\"c\" 1 1 1,\n \"c\" 0 0 0)",
+       "t.mi:3: parameter \"c\" is given twice"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(read_text(text).error, expected) << text;
 }
@@ -193,6 +197,10 @@ TEST(SceneReader, IncludeCyclesAndDepthAreErrors) {
   std::string error;
   EXPECT_FALSE(standin::read_scene(a, {}, scene, error));
   EXPECT_EQ(error, files.folder("b.mi") + ":1: \"a.mi\" includes itself");
+  // The same file under another spelling is the same file.
+  const std::string c = files.put("c.mi", "$include \"./c.mi\"\n");
+  EXPECT_FALSE(standin::read_scene(c, {}, scene, error));
+  EXPECT_EQ(error, c + ":1: \"./c.mi\" includes itself");
 
   for (int i = 0; i < 20; ++i) {
     files.put("d" + std::to_string(i) + ".mi", "$include \"d" + std::to_string(i + 1) + ".mi\"\n");
@@ -200,6 +208,16 @@ TEST(SceneReader, IncludeCyclesAndDepthAreErrors) {
   files.put("d20.mi", "");
   EXPECT_FALSE(standin::read_scene(files.folder("d0.mi"), {}, scene, error));
   EXPECT_EQ(error, files.folder("d16.mi") + ":1: includes nested deeper than 16");
+}
+
+TEST(SceneReader, CameraKeepsEachFieldWhereItWasGiven) {
+  const Read r = read_text("camera \"c\"\n resolution 8192 4\n output \"rgba\" \"png\" \"x.png\"\n"
+                           " lens \"l\"\nend camera\n");
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.scene.camera->width, 8192);
+  EXPECT_EQ(r.scene.camera->height, 4);
+  EXPECT_EQ(r.scene.camera->output, "x.png");
+  EXPECT_EQ(r.scene.camera->lens, "l");
 }
 
 TEST(SceneReader, CommandLineColoursAreStrict) {

@@ -113,10 +113,12 @@ TEST_F(ShaderTest, UseColorTrueCopiesColourExactly) {
 
 TEST_F(ShaderTest, HostComputedParametersAreReadWhereTheHostSays) {
   Klarvoss_init(&state, &block.params, nullptr);
-  function.parameter_indirect = computed_words_offset;
-  block.computed[1] = 1;
   block.params.use_color = miTRUE;
   block.params.color = miColor{};
+  EXPECT_EQ(shade(), miTRUE);  // with offset 0 first: the offset is read on every call
+  EXPECT_EQ(log_a->phen_eval_calls, 0);
+  function.parameter_indirect = computed_words_offset;
+  block.computed[1] = 0x100;  // the whole 32-bit word says computed, not its low byte
   miColor computed = marked_colour();
   log_a->phen_eval_answer = &computed;
   EXPECT_EQ(shade(), miTRUE);

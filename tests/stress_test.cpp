@@ -152,4 +152,65 @@ TEST_F(StressTest, NoOldAddressOutlivesTheSwitch) {
   EXPECT_EQ(stale, 0) << "calls after the switch that reached the old module";
 }
 
+#if !defined(_WIN32)
+}  // namespace
+#include <sched.h>
+namespace {
+
+// The same race, forced instead of swept for: the old module's lookup is
+// held inside dlsym until the switch has cleared the entry after the one it
+// fills, then finishes under the new handle. Entries are cleared in order,
+// so the lookup resumes while a switch that clears before it stores the
+// handle is still clearing: that order, like a bind that never takes its
+// address back, leaves the old address for the next call.
+TEST_F(StressTest, LookupHeldAcrossTheSwitchLeavesNoOldAddress) {
+  // The held lookup and the switch on cores of their own: sharing one, the
+  // spinning lookup would keep the switch from running until it is preempted.
+  cpu_set_t cpus;
+  sched_getaffinity(0, sizeof cpus, &cpus);
+  const auto on_cpu = [&cpus](int nth) {
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+      if (CPU_ISSET(cpu, &cpus) && nth-- == 0) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        sched_setaffinity(0, sizeof one, &one);
+        return;
+      }
+    }
+  };
+  void* gated = load_module("fake_host_gated");
+  ASSERT_NE(gated, nullptr);
+  FakeHostLog* log_gated = fake_host_log_of(gated);
+  constexpr std::size_t entry = static_cast<std::size_t>(klarvoss::HostEntry::mi_trace_eye);
+  std::atomic<void*>& next_entry = klarvoss::dl_slots[entry + 1];
+  miColor colour{};
+  constexpr int rounds = 100;
+  int stale = 0;
+  on_cpu(0);
+  for (int round = 0; round < rounds; ++round) {
+    miSetModuleHandle(gated);
+    next_entry.store(&next_entry);  // cleared only by the switch
+    log_gated->gate.store(&next_entry);
+    const int held = log_gated->lookups_held.load();
+    std::thread first([&] {
+      on_cpu(1);
+      miState mine{};
+      miColor theirs{};
+      mi_trace_eye(&theirs, &mine, &mine.org, &mine.dir);
+    });
+    while (log_gated->lookups_held.load() == held) std::this_thread::yield();
+    miSetModuleHandle(host_b);
+    first.join();
+    log_gated->gate.store(nullptr);
+
+    const int to_gated = log_gated->trace_calls.load(), to_b = log_b->trace_calls.load();
+    mi_trace_eye(&colour, &state, &state.org, &state.dir);
+    if (log_gated->trace_calls.load() != to_gated || log_b->trace_calls.load() != to_b + 1) ++stale;
+  }
+  sched_setaffinity(0, sizeof cpus, &cpus);
+  EXPECT_EQ(stale, 0) << "rounds of " << rounds << " whose next call reached the old module";
+}
+#endif
+
 }  // namespace
