@@ -2,7 +2,58 @@
 # entry points, written out here rather than taken from the list that makes
 # the export files, so a wrong list is caught; for an ELF module, that it
 # imports no allocator; for a Windows DLL, that it is named Klarvoss.dll and
-# needs no runtime DLL beyond KERNEL32.dll and msvcrt.dll.
+# needs no runtime DLL beyond KERNEL32.dll and msvcrt.dll. Then, for the
+# module or (PROGRAM) the stand-in renderer, the protections it carries,
+# each read back from the file. OBJECT is one of the file's compiled
+# objects, for what only an object shows. Keep in step with the README's
+# Hardening table.
+
+# Each protection: the dump it shows in, and the text that shows it.
+function(require_protection what dump pattern)
+  if(NOT "${dump}" MATCHES "${pattern}")
+    message(FATAL_ERROR "${MODULE} lacks ${what}")
+  endif()
+  message(STATUS "${what}: yes")
+endfunction()
+
+if(WINDOWS)
+  execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${OBJDUMP} -t ${OBJECT} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+  require_protection("ASLR (DYNAMIC_BASE)" "${dump}" "\n\t+DYNAMIC_BASE\n")
+  require_protection("NX (NX_COMPAT)" "${dump}" "\n\t+NX_COMPAT\n")
+  if(dump MATCHES "Magic\t+020b")  # PE32+: 64-bit
+    require_protection("high-entropy ASLR (HIGH_ENTROPY_VA)" "${dump}" "\n\t+HIGH_ENTROPY_VA\n")
+  endif()
+  require_protection("stack protector (its guard read)" "${symbols}" " _+stack_chk_guard\n")
+else()
+  execute_process(COMMAND ${READELF} -lW -dW -hW --dyn-syms ${MODULE} OUTPUT_VARIABLE dump
+                  COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${READELF} -nW ${OBJECT} OUTPUT_VARIABLE notes COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${MODULE} OUTPUT_VARIABLE code
+                  COMMAND_ERROR_IS_FATAL ANY)
+  require_protection("RELRO (GNU_RELRO)" "${dump}" "\n +GNU_RELRO ")
+  require_protection("immediate binding (BIND_NOW)" "${dump}" "[(]FLAGS[)] +BIND_NOW")
+  require_protection("stack protector (__stack_chk_fail imported)" "${dump}" " UND __stack_chk_fail@")
+  if(NOT SANITIZED)  # the sanitizers' builds leave _FORTIFY_SOURCE out
+    require_protection("_FORTIFY_SOURCE (a checked call imported)" "${dump}" " UND __[a-z]+_chk@")
+  endif()
+  require_protection("CET property note (compiled code)" "${notes}" "x86 feature: IBT, SHSTK")
+  # An entry point reached by an indirect call begins with a landing pad.
+  if(PROGRAM)
+    set(entry main)
+  else()
+    set(entry Klarvoss)
+  endif()
+  require_protection("CET landing pad (endbr64 opening ${entry})" "${code}"
+                     "\n[0-9a-f]+ <${entry}>:\n *[0-9a-f]+:\tendbr64")
+  if(PROGRAM)
+    require_protection("PIE" "${dump}" "Type: +DYN [(]Position-Independent Executable")
+  endif()
+endif()
+if(PROGRAM)
+  return()
+endif()
+
 if(WINDOWS)
   execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
   string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" rows "${dump}")
