@@ -1,6 +1,7 @@
 // klarvoss-render: the least a renderer does with a shader library and the
 // scene text that uses it, so the library can be seen working without the
 // renderer itself.
+#include "standin/image_file.h"
 #include "standin/ray_context.h"
 #include "standin/scene.h"
 #include "standin/scene_reader.h"
@@ -10,18 +11,16 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
-
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO_WCHAR
-#include <stb_image_write.h>
 
 namespace {
 
@@ -51,8 +50,16 @@ struct Options {
   bool ramp = false;
 };
 
+// One line on standard error, however the message's names came to be.
 bool fail(const std::string& message) {
-  std::fprintf(stderr, "klarvoss-render: %s\n", message.c_str());
+  std::fprintf(stderr, "%s\n", standin::scene_message("klarvoss-render", message).c_str());
+  return false;
+}
+
+// A usage fault: the line, then how the program is used.
+bool usage_fault(const std::string& message) {
+  fail(message);
+  std::fputs(usage, stderr);
   return false;
 }
 
@@ -79,7 +86,12 @@ bool parse_options(int argc, char** argv, Options& o) {
       positional.push_back(arg);
       continue;
     }
-    if (i + 1 >= argc) return fail(arg + " needs a value\n" + usage);
+    static constexpr std::string_view known[] = {"-I", "--mi", "--out", "--size", "--threads",
+                                                  "--instances", "--use-color", "--color"};
+    if (std::find(std::begin(known), std::end(known), arg) == std::end(known)) {
+      return usage_fault("unknown option " + arg);
+    }
+    if (i + 1 >= argc) return usage_fault(arg + " needs a value");
     const std::string value = argv[++i];
     bool ok = true;
     if (arg == "-I") {
@@ -104,12 +116,10 @@ bool parse_options(int argc, char** argv, Options& o) {
       o.ramp = value == "ramp";
       float c[4];
       if (!o.ramp && (ok = standin::parse_color_list(value, c))) o.color = {c[0], c[1], c[2], c[3]};
-    } else {
-      return fail("unknown option " + arg + "\n" + usage);
     }
     if (!ok) return fail("bad value '" + value + "' for " + arg);
   }
-  if (positional.size() != 1) return fail(std::string("give exactly one scene or shader library\n") + usage);
+  if (positional.size() != 1) return usage_fault("give exactly one scene or shader library");
   o.target = positional[0];
   o.scene_file = ends_with(o.target, ".mi");
   if (!o.declaration.empty() && o.scene_file) return fail("--mi goes with a LIBRARY, not a scene");
@@ -117,7 +127,7 @@ bool parse_options(int argc, char** argv, Options& o) {
   return true;
 }
 
-// A scene's fault, already "FILE:LINE: what is wrong".
+// A scene's fault, already one line, "FILE:LINE: what is wrong".
 bool scene_fault(const std::string& line) {
   std::fprintf(stderr, "%s\n", line.c_str());
   return false;
@@ -133,15 +143,7 @@ bool make_scene(const Options& o, standin::Scene& scene, const standin::ShaderIn
   std::string error;
   if (o.scene_file) {
     if (!standin::read_scene(o.target, paths, scene, error)) return scene_fault(error);
-    if (scene.library.empty()) return scene_fault(scene.end_where + ": no shader library is linked");
-    if (!scene.camera) return scene_fault(scene.end_where + ": no camera");
-    const standin::Camera& camera = *scene.camera;
-    if (camera.lens.empty()) return scene_fault(camera.where + ": camera \"" + camera.name + "\" has no lens shader");
-    lens = scene.instance(camera.lens);
-    if (lens == nullptr) return scene_fault(camera.where + ": no shader \"" + camera.lens + "\" for the lens");
-    if (!lens->declaration->for_lens) {
-      return scene_fault(lens->where + ": shader \"" + lens->declaration->name + "\" does not apply to lens");
-    }
+    if (!standin::check_scene(scene, lens, error)) return scene_fault(error);
     return true;
   }
   std::string declaration = o.declaration;
@@ -150,10 +152,11 @@ bool make_scene(const Options& o, standin::Scene& scene, const standin::ShaderIn
     declaration = (slash == std::string::npos ? "" : o.target.substr(0, slash + 1)) + "Klarvoss.mi";
   }
   if (!standin::read_scene(declaration, paths, scene, error)) return scene_fault(error);
-  if (scene.declarations.empty()) return scene_fault(scene.end_where + ": declares no shader");
+  const standin::ShaderDeclaration* declared = nullptr;
+  if (!standin::check_declaration(scene, declared, error)) return scene_fault(error);
   standin::ShaderInstance made;
   made.name = "lens";
-  made.declaration = scene.declarations.front().get();
+  made.declaration = declared;
   made.block.assign(made.declaration->block_size / 4, 0);
   made.where = made.declaration->where;
   // A library alone has no scene to give its colour: it gets this one.
@@ -165,7 +168,25 @@ bool make_scene(const Options& o, standin::Scene& scene, const standin::ShaderIn
   scene.instances.push_back(made);
   lens = &scene.instances.back();
   scene.library = o.target;
+  scene.library_where = o.target;
   return true;
+}
+
+// Why `output` must not be written, or empty: never over a file the scene
+// was read from or the library being rendered with, and never anything but
+// a regular file.
+std::string output_refusal(const std::string& output, const standin::Scene& scene) {
+  if (standin::same_file(output, scene.library)) return "it is the shader library " + standin::quote_name(scene.library);
+  for (const std::string& read : scene.files) {
+    if (standin::same_file(output, read)) return "it is " + standin::quote_name(read) + ", which the scene reads";
+  }
+  std::error_code unused;
+  const auto type = std::filesystem::status(output, unused).type();
+  if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none &&
+      type != std::filesystem::file_type::regular) {
+    return "not a regular file";
+  }
+  return {};
 }
 
 // Writes a command-line value over the lens instance's parameter of that name.
@@ -189,6 +210,11 @@ unsigned char to_byte(float c) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(SIGXFSZ)
+  // Past a file-size limit a write fails instead of ending the program, so
+  // the failure is reported and the partial file taken away.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   Options o;
   if (!parse_options(argc, argv, o)) return 2;
 
@@ -222,8 +248,8 @@ int main(int argc, char** argv) {
   std::string error;
   standin::ShaderLibrary library;
   if (!standin::load_shader_library(scene.library, declaration.name, library, error)) {
-    fail(error);
-    return 1;
+    scene_fault(standin::scene_message(scene.library_where, error));
+    return 2;
   }
   const int library_version = library.version();
   if (library_version != declaration.version) {
@@ -237,6 +263,15 @@ int main(int argc, char** argv) {
   if (!file_version.empty() && file_version != std::to_string(declaration.version) + ".0.0.0") {
     fail(scene.library + " carries file version " + file_version + " but " + declaration.where +
          " declares version " + std::to_string(declaration.version) + "; refusing to use it");
+    return 1;
+  }
+  if (const std::string refusal = output_refusal(output, scene); !refusal.empty()) {
+    fail("will not write " + standin::quote_name(output) + ": " + refusal);
+    return 2;
+  }
+  standin::ImageFile image;
+  if (!image.open(output, error)) {
+    fail("cannot write " + standin::quote_name(output) + ": " + error);
     return 1;
   }
   library.set_module_handle(standin::renderer_module());
@@ -259,7 +294,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 3);
+  const int channels = scene.camera && scene.camera->rgba ? 4 : 3;
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * channels);
   std::atomic<int> next_row{0};
   std::atomic<long> answered_true{0}, answered_false{0};
   const auto start = std::chrono::steady_clock::now();
@@ -276,10 +312,11 @@ int main(int argc, char** argv) {
         ray.state.dir = {ray.u - 0.5f, 0.5f - ray.v, -1};
         miColor result{};
         (library.shade(&result, &ray.state, ray.instance->params()) ? yes : no)++;
-        unsigned char* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 3];
+        unsigned char* p = &pixels[(static_cast<std::size_t>(y) * width + x) * channels];
         p[0] = to_byte(result.r);
         p[1] = to_byte(result.g);
         p[2] = to_byte(result.b);
+        if (channels == 4) p[3] = to_byte(result.a);
       }
     }
     answered_true += yes;
@@ -296,8 +333,8 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  if (!stbi_write_png(output.c_str(), width, height, 3, pixels.data(), width * 3)) {
-    fail("cannot write " + output);
+  if (!image.write_png(width, height, channels, pixels.data(), error)) {
+    fail("cannot write " + standin::quote_name(output) + ": " + error);
     return 1;
   }
   const std::string named =

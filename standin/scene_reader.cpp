@@ -1,5 +1,6 @@
 #include "standin/scene_reader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -10,9 +11,6 @@
 namespace standin {
 
 namespace {
-
-constexpr int max_include_depth = 16;
-constexpr std::size_t max_file_size = 16u << 20;
 
 struct Token {
   enum Kind { end, name, string, number, punct, directive } kind = end;
@@ -44,20 +42,36 @@ std::string in_folder(std::string folder, const std::string& name) {
   return folder + name;
 }
 
-// Only a regular file: a folder, a device or a pipe is never read.
-bool readable(const std::string& path) {
+// What lies at a path, as far as reading it goes: only a regular file is
+// ever read; a folder, a device or a pipe is named for what it is.
+const char* not_a_file(const std::string& path) {
   std::error_code unused;
-  return std::filesystem::is_regular_file(path, unused);
+  switch (std::filesystem::status(path, unused).type()) {
+    case std::filesystem::file_type::not_found:
+    case std::filesystem::file_type::none:
+    case std::filesystem::file_type::regular: return nullptr;
+    case std::filesystem::file_type::directory: return "a folder";
+    case std::filesystem::file_type::fifo: return "a pipe";
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block: return "a device";
+    default: return "not a regular file";
+  }
+}
+
+bool exists(const std::string& path) {
+  std::error_code unused;
+  return std::filesystem::exists(path, unused);
 }
 
 // Where `name` is found: as given when absolute, else beside the naming
 // file, else in the first of `folders` that holds it. Empty when nowhere.
+// The first thing found counts, even when it is no file to read.
 std::string find_file(const std::string& name, const std::string& beside,
                       const std::vector<std::string>& folders) {
-  if (is_absolute(name)) return readable(name) ? name : std::string();
-  if (const std::string here = in_folder(folder_of(beside), name); readable(here)) return here;
+  if (is_absolute(name)) return exists(name) ? name : std::string();
+  if (const std::string here = in_folder(folder_of(beside), name); exists(here)) return here;
   for (const std::string& folder : folders) {
-    if (const std::string there = in_folder(folder, name); readable(there)) return there;
+    if (const std::string there = in_folder(folder, name); exists(there)) return there;
   }
   return {};
 }
@@ -116,7 +130,7 @@ class Lexer {
     if (at_ >= text_.size()) return true;
     const char c = text_[at_];
     if (c == '$') return directive(token);
-    if (c == '"') return quoted(token);
+    if (c == '"') return quote_name(token);
     if (is_digit(c) || ((c == '+' || c == '-' || c == '.') && starts_number(at_))) {
       return number(token);
     }
@@ -197,7 +211,7 @@ class Lexer {
     return true;
   }
 
-  bool quoted(Token& token) {
+  bool quote_name(Token& token) {
     ++at_;
     token.kind = Token::string;
     while (at_ < text_.size() && text_[at_] != '"') {
@@ -243,16 +257,25 @@ class Lexer {
 std::string shown(const Token& token) {
   switch (token.kind) {
     case Token::end: return "the end of the file";
-    case Token::string: return "\"" + token.text.substr(0, 60) + "\"";
+    case Token::string: return quote_name(token.text);
     case Token::directive: return "'$" + token.text + "'";
     default: return "'" + token.text.substr(0, 60) + "'";
   }
 }
 
-// One spelling per file, so a cycle is seen however its names are written.
+// One name per file, however it is spelled or linked to, so a cycle or a
+// second link of one library is seen for what it is.
 std::string identity_of(const std::string& path) {
-  std::error_code unused;
-  return std::filesystem::absolute(path, unused).lexically_normal().generic_string();
+  std::error_code error;
+  const auto absolute = std::filesystem::absolute(path, error);
+  auto canonical = std::filesystem::weakly_canonical(absolute, error);
+  if (error) canonical = absolute.lexically_normal();
+  return canonical.generic_string();
+}
+
+// The number of the text's last line: the one a final line feed ends.
+int last_line(std::string_view text, int lines_started) {
+  return lines_started > 1 && !text.empty() && text.back() == '\n' ? lines_started - 1 : lines_started;
 }
 
 class Reader {
@@ -264,8 +287,10 @@ class Reader {
   void reading(const std::string& path) { including_.push_back(identity_of(path)); }
 
   bool read_file(const std::string& path, const std::string& named_at, int depth) {
-    std::FILE* file = readable(path) ? std::fopen(path.c_str(), "rb") : nullptr;
-    if (file == nullptr) return report(named_at, "cannot read " + path);
+    if (const char* what = not_a_file(path)) return report(named_at, quote_name(path) + " is " + what + ", not a file");
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return report(named_at, "cannot read " + quote_name(path));
+    scene_.files.push_back(path);
     std::string text;
     char chunk[65536];
     for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
@@ -273,19 +298,27 @@ class Reader {
         std::fclose(file);
         return report(path + ":1", "larger than 16 MiB");
       }
+      if (bytes_read_ + text.size() + got > max_scene_bytes) {
+        std::fclose(file);
+        return report(named_at, "the scene reads more than 64 MiB in all");
+      }
       text.append(chunk, got);
     }
     std::fclose(file);
+    bytes_read_ += text.size();
     return read_text(text, path, depth);
   }
 
   bool read_text(std::string_view text, const std::string& file, int depth) {
     File here{file, Lexer(text, problem_), std::nullopt};
+    if (text.substr(0, 3) == "\xef\xbb\xbf") {
+      return report(file + ":1", "unexpected UTF-8 byte order mark (save the file without one)");
+    }
     while (true) {
       Token token;
       if (!next(here, token)) return false;
       if (token.kind == Token::end) {
-        if (depth == 0) scene_.end_where = where(here, here.lexer.line());
+        if (depth == 0) scene_.end_where = where(here, last_line(text, here.lexer.line()));
         return true;
       }
       bool ok = false;
@@ -322,11 +355,7 @@ class Reader {
   }
 
   bool report(const std::string& at, const std::string& what) {
-    error_ = at + ": " + what;
-    // One line, whatever the scene's strings hold.
-    for (char& c : error_) {
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    }
+    error_ = scene_message(at, what);
     return false;
   }
   bool fail(const File& file, const Token& token, const std::string& what) {
@@ -370,14 +399,17 @@ class Reader {
     if (depth + 1 > max_include_depth) {
       return fail(file, name, "includes nested deeper than " + std::to_string(max_include_depth));
     }
+    if (++includes_ > max_includes) {
+      return fail(file, name, "more than " + std::to_string(max_includes) + " $include lines in all");
+    }
     const std::string found = find_file(name.text, file.name, paths_.include);
     if (found.empty()) {
-      return fail(file, name, "cannot find \"" + name.text + "\" beside " + file.name +
+      return fail(file, name, "cannot find " + quote_name(name.text) + " beside " + file.name +
                                   " or in the include path");
     }
     const std::string identity = identity_of(found);
     for (const std::string& open : including_) {
-      if (open == identity) return fail(file, name, "\"" + name.text + "\" includes itself");
+      if (open == identity) return fail(file, name, quote_name(name.text) + " includes itself");
     }
     including_.push_back(identity);
     const bool ok = read_file(found, where(file, name.line), depth + 1);
@@ -390,10 +422,13 @@ class Reader {
     if (!expect(file, name, Token::string, "a quoted library name after 'link'")) return false;
     const std::string found = find_file(name.text, file.name, paths_.library);
     if (found.empty()) {
-      return fail(file, name, "cannot find library \"" + name.text + "\" beside " + file.name +
+      return fail(file, name, "cannot find library " + quote_name(name.text) + " beside " + file.name +
                                   " or in MI_LIBRARY_PATH");
     }
-    if (!scene_.library.empty() && scene_.library != found) {
+    if (const char* what = not_a_file(found)) {
+      return fail(file, name, "library " + quote_name(found) + " is " + what + ", not a file");
+    }
+    if (!scene_.library.empty() && identity_of(scene_.library) != identity_of(found)) {
       return fail(file, statement, "a second library is linked; this renderer loads one (" +
                                        scene_.library + ", linked at " + scene_.library_where + ")");
     }
@@ -420,7 +455,7 @@ class Reader {
     }
     declared->name = token.text;
     if (scene_.declaration(declared->name) != nullptr) {
-      return fail(file, token, "shader \"" + token.text + "\" is declared twice");
+      return fail(file, token, "shader " + quote_name(token.text) + " is declared twice");
     }
     if (!expect_punct(file, "(") || !parameters(file, *declared)) return false;
 
@@ -446,6 +481,7 @@ class Reader {
                     "expected 'version', 'apply' or 'end declare', not " + shown(token));
       }
     }
+    scene_.declaration_index.emplace(declared->name, declared.get());
     scene_.declarations.push_back(std::move(declared));
     return true;
   }
@@ -462,8 +498,8 @@ class Reader {
       }
       Token name;
       if (!expect(file, name, Token::string, "the parameter's quoted name")) return false;
-      if (declared.parameter(name.text) != nullptr) {
-        return fail(file, name, "parameter \"" + name.text + "\" is declared twice");
+      if (!declared.parameter_index.emplace(name.text, declared.parameters.size()).second) {
+        return fail(file, name, "parameter " + quote_name(name.text) + " is declared twice");
       }
       declared.parameters.push_back({type, name.text, declared.block_size});
       declared.block_size += size_of(type);
@@ -520,7 +556,7 @@ class Reader {
       if (i > 0 && !next(file, token)) return false;
       if (token.kind != Token::number || !parse_scalar(token.text, components[i])) {
         return fail(file, token, std::string("expected a number for ") + type_name(parameter.type) +
-                                     " \"" + parameter.name + "\", not " + shown(token));
+                                     " " + quote_name(parameter.name) + ", not " + shown(token));
       }
     }
     std::size_t count = wanted;
@@ -543,14 +579,14 @@ class Reader {
     if (!expect(file, name, Token::string, "the instance's quoted name after 'shader'")) return false;
     if (!expect(file, declared, Token::string, "the quoted name of a declared shader")) return false;
     if (scene_.instance(name.text) != nullptr) {
-      return fail(file, name, "shader \"" + name.text + "\" is defined twice");
+      return fail(file, name, "shader " + quote_name(name.text) + " is defined twice");
     }
     ShaderInstance made;
     made.name = name.text;
     made.where = where(file, statement.line);
     made.declaration = scene_.declaration(declared.text);
     if (made.declaration == nullptr) {
-      return fail(file, declared, "shader \"" + declared.text + "\" is not declared");
+      return fail(file, declared, "shader " + quote_name(declared.text) + " is not declared");
     }
     made.block.assign(made.declaration->block_size / 4, 0);
     if (!expect_punct(file, "(")) return false;
@@ -564,11 +600,11 @@ class Reader {
         }
         const Parameter* parameter = made.declaration->parameter(token.text);
         if (parameter == nullptr) {
-          return fail(file, token, "shader \"" + declared.text + "\" has no parameter \"" +
-                                       token.text + "\"");
+          return fail(file, token, "shader " + quote_name(declared.text) + " has no parameter " +
+                                       quote_name(token.text));
         }
         const auto index = static_cast<std::size_t>(parameter - made.declaration->parameters.data());
-        if (given[index]) return fail(file, token, "parameter \"" + token.text + "\" is given twice");
+        if (given[index]) return fail(file, token, "parameter " + quote_name(token.text) + " is given twice");
         given[index] = true;
         if (!value(file, *parameter, made)) return false;
         if (!next(file, token)) return false;
@@ -579,6 +615,7 @@ class Reader {
         if (!next(file, token)) return false;
       }
     }
+    scene_.instance_index.emplace(made.name, scene_.instances.size());
     scene_.instances.push_back(std::move(made));
     return true;
   }
@@ -613,12 +650,20 @@ class Reader {
           return fail(file, token, "resolution must be two whole numbers from 1 to 8192");
         }
       } else if (token.text == "lens") {
+        const Token statement = token;
         if (!next(file, token)) return false;
         if (token.kind == Token::punct && token.text == "=" && !next(file, token)) return false;
         if (token.kind != Token::string) {
           return fail(file, token, "expected the lens shader's quoted name, not " + shown(token));
         }
+        // The renderer chains several; this one renders one, and a second
+        // must not quietly take the first one's place.
+        if (!made.lens_where.empty()) {
+          return fail(file, statement, "a second lens shader; this renderer renders one (the first is at " +
+                                           made.lens_where + ")");
+        }
         made.lens = token.text;
+        made.lens_where = where(file, statement.line);
       } else if (token.text == "output") {
         if (!output(file, made)) return false;
       } else if (token.text == "aperture" || token.text == "aspect" || token.text == "focal") {
@@ -649,6 +694,8 @@ class Reader {
       return fail(file, words[0], "output must be [\"rgb\"|\"rgba\"] \"png\" \"FILE\"");
     }
     made.output = words[typed ? 2 : 1].text;
+    made.rgba = typed && words[0].text == "rgba";
+    if (made.output.empty()) return fail(file, words[typed ? 2 : 1], "output names no file");
     return true;
   }
 
@@ -657,29 +704,83 @@ class Reader {
   std::string& error_;
   std::string problem_;
   std::vector<std::string> including_;
+  int includes_ = 0;
+  std::size_t bytes_read_ = 0;
 };
 
 }  // namespace
 
 const Parameter* ShaderDeclaration::parameter(std::string_view wanted) const {
-  for (const Parameter& p : parameters) {
-    if (p.name == wanted) return &p;
-  }
-  return nullptr;
+  const auto found = parameter_index.find(std::string(wanted));
+  return found == parameter_index.end() ? nullptr : &parameters[found->second];
 }
 
 const ShaderDeclaration* Scene::declaration(std::string_view name) const {
-  for (const auto& d : declarations) {
-    if (d->name == name) return d.get();
-  }
-  return nullptr;
+  const auto found = declaration_index.find(std::string(name));
+  return found == declaration_index.end() ? nullptr : found->second;
 }
 
 const ShaderInstance* Scene::instance(std::string_view name) const {
-  for (const ShaderInstance& i : instances) {
-    if (i.name == name) return &i;
+  const auto found = instance_index.find(std::string(name));
+  return found == instance_index.end() ? nullptr : &instances[found->second];
+}
+
+std::string scene_message(std::string_view at, std::string_view what) {
+  // Long enough for two paths and two cut names; a cut is marked.
+  constexpr std::size_t longest = 1000;
+  std::string line;
+  line.reserve(std::min(at.size() + what.size() + 2, longest + 3));
+  line.append(at.substr(0, longest)).append(": ").append(what.substr(0, longest));
+  if (line.size() > longest) {
+    line.resize(longest - 3);
+    line += "...";
   }
-  return nullptr;
+  // No line feed, escape sequence or other control byte reaches the terminal.
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return line;
+}
+
+std::string quote_name(std::string_view name) {
+  constexpr std::size_t longest = 80;
+  if (name.size() <= longest) return "\"" + std::string(name) + "\"";
+  return "\"" + std::string(name.substr(0, longest)) + "...\"";
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code unused;
+  return std::filesystem::equivalent(a, b, unused);
+}
+
+bool check_scene(const Scene& scene, const ShaderInstance*& lens, std::string& error) {
+  const auto refuse = [&](const std::string& at, const std::string& what) {
+    error = scene_message(at, what);
+    return false;
+  };
+  if (!scene.camera) return refuse(scene.end_where, "no camera");
+  const Camera& camera = *scene.camera;
+  if (camera.lens.empty()) return refuse(camera.where, "camera " + quote_name(camera.name) + " has no lens shader");
+  lens = scene.instance(camera.lens);
+  if (lens == nullptr) return refuse(camera.lens_where, "no shader " + quote_name(camera.lens) + " for the lens");
+  if (!lens->declaration->for_lens) {
+    return refuse(lens->where, "shader " + quote_name(lens->declaration->name) + " does not apply to lens");
+  }
+  if (scene.library.empty()) return refuse(scene.end_where, "no shader library is linked");
+  return true;
+}
+
+bool check_declaration(const Scene& scene, const ShaderDeclaration*& lens, std::string& error) {
+  if (scene.declarations.empty()) {
+    error = scene_message(scene.end_where, "declares no shader");
+    return false;
+  }
+  lens = scene.declarations.front().get();
+  if (!lens->for_lens) {
+    error = scene_message(lens->where, "shader " + quote_name(lens->name) + " does not apply to lens");
+    return false;
+  }
+  return true;
 }
 
 std::vector<std::string> split_search_list(const char* list) {
@@ -713,15 +814,23 @@ bool read_scene_text(std::string_view text, const std::string& name, const Searc
   return Reader(paths, scene, error).read_text(text, name, 0);
 }
 
+// Takes a leading '+' off, which from_chars does not take; false when a
+// second sign follows it.
+bool drop_plus(std::string_view& text) {
+  if (text.empty() || text[0] != '+') return true;
+  text.remove_prefix(1);
+  return text.empty() || (text[0] != '+' && text[0] != '-');
+}
+
 bool parse_integer(std::string_view text, std::int32_t& out) {
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (!drop_plus(text)) return false;
   const char* end = text.data() + text.size();
   const auto [stop, problem] = std::from_chars(text.data(), end, out);
   return !text.empty() && problem == std::errc{} && stop == end;
 }
 
 bool parse_scalar(std::string_view text, float& out) {
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (!drop_plus(text)) return false;
   const char* end = text.data() + text.size();
   const auto [stop, problem] = std::from_chars(text.data(), end, out, std::chars_format::general);
   return !text.empty() && problem == std::errc{} && stop == end && std::isfinite(out);

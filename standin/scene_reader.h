@@ -1,6 +1,7 @@
 // Reads the part of the renderer's scene language that a Klarvoss user
 // writes: comments, `link`, `$include`, `declare shader`, `shader` and one
-// `camera`. Anything else is an error naming the file, line and word.
+// `camera`, and judges whether what it read can be rendered. Anything else
+// is an error naming the file, line and word, as one printable line.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace standin {
@@ -24,6 +26,7 @@ struct Parameter {
 struct ShaderDeclaration {
   std::string name;
   std::vector<Parameter> parameters;
+  std::unordered_map<std::string, std::size_t> parameter_index;  // name -> parameters[]
   std::size_t block_size = 0;  // bytes, a multiple of 4
   int version = 0;             // 0 when the declaration states none
   bool for_lens = true;        // no apply list, or one that names lens
@@ -43,7 +46,9 @@ struct Camera {
   std::string name;
   int width = 0, height = 0;  // 0 until `resolution` is given
   std::string lens;           // instance name; empty when none
+  std::string lens_where;     // where `lens` names it
   std::string output;         // PNG file name; empty when none
+  bool rgba = false;          // the output keeps alpha
   std::string where;
 };
 
@@ -53,8 +58,11 @@ struct Scene {
   // A list whose elements never move, so instances can point at them.
   std::vector<std::unique_ptr<ShaderDeclaration>> declarations;
   std::vector<ShaderInstance> instances;
+  std::unordered_map<std::string, std::size_t> instance_index;  // name -> instances[]
+  std::unordered_map<std::string, const ShaderDeclaration*> declaration_index;
   std::optional<Camera> camera;
   std::string end_where;  // the top file's last line, for what it lacks
+  std::vector<std::string> files;  // every file read: the scene and what it includes
 
   const ShaderDeclaration* declaration(std::string_view name) const;
   const ShaderInstance* instance(std::string_view name) const;
@@ -79,7 +87,33 @@ bool read_scene(const std::string& path, const SearchPaths& paths, Scene& scene,
 bool read_scene_text(std::string_view text, const std::string& name, const SearchPaths& paths,
                      Scene& scene, std::string& error);
 
-// Numbers as the scene language writes them, whole text only.
+// Judges a scene read whole: it has a camera whose lens shader is defined
+// and applies to lens, and a linked library. False with `error` set.
+bool check_scene(const Scene& scene, const ShaderInstance*& lens, std::string& error);
+
+// Judges the declaration read for a library alone: its first shader is
+// the lens, and must apply to lens. False with `error` set.
+bool check_declaration(const Scene& scene, const ShaderDeclaration*& lens, std::string& error);
+
+// "AT: WHAT" as one printable line of bounded length, whatever the scene's
+// names hold: every message about a scene goes through this.
+std::string scene_message(std::string_view at, std::string_view what);
+
+// A name from a scene as a message shows it: quoted, and cut when long.
+std::string quote_name(std::string_view name);
+
+// Whether two paths name one file, however each is spelled; false when
+// either does not exist.
+bool same_file(const std::string& a, const std::string& b);
+
+// Limits of one scene, for what a hostile one could otherwise cost.
+inline constexpr int max_include_depth = 16;
+inline constexpr int max_includes = 10000;           // $include lines read, in all
+inline constexpr std::size_t max_file_size = 16u << 20;
+inline constexpr std::size_t max_scene_bytes = 64u << 20;  // every file read, in all
+
+// Numbers as the scene language writes them, whole text only, with at most
+// one sign.
 bool parse_integer(std::string_view text, std::int32_t& out);
 bool parse_scalar(std::string_view text, float& out);
 

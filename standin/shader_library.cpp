@@ -21,7 +21,7 @@ void* open_module(const std::string& path, std::string& error) {
   // A path without a slash would be searched for; the renderer means a file.
   const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
   void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) error = dlerror();
+  if (module == nullptr) error = "cannot load " + path + " (" + dlerror() + ")";
   return module;
 #endif
 }
