@@ -26,6 +26,14 @@ Read read_text(const std::string& text, const standin::SearchPaths& paths = {}) 
   return r;
 }
 
+// What the renderer says of the text: the reader's refusal, else the judgement.
+std::string refusal_of(const std::string& text) {
+  Read r = read_text(text);
+  const standin::ShaderInstance* lens = nullptr;
+  if (r.ok) standin::check_scene(r.scene, lens, r.error);
+  return r.error;
+}
+
 template <class T>
 T at(const standin::ShaderInstance& instance, std::size_t offset) {
   T value;
@@ -130,10 +138,11 @@ TEST(SceneReader, HostileTextIsReadOrRefusedInOneLine) {
   EXPECT_EQ(r.error, "t.mi:1: cannot find library \"a?b\" beside t.mi or in MI_LIBRARY_PATH");
   r = read_text("link \"a\nb\"");
   EXPECT_EQ(r.error, "t.mi:1: string not closed on its line");
+  EXPECT_EQ(standin::scene_message(std::string(5000, '/'), "x").size(), 1000u) << "a line is bounded";
 }
 
 TEST(SceneReader, EveryRefusalNamesFileLineAndWord) {
-  const std::pair<const char*, const char*> cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"\n  $include \"Klarvoss.mi\"", "t.mi:2: '$include' must start in the first column"},
       {"$ifdef \"x\"", "t.mi:1: unknown directive '$ifdef'"},
       {"options \"opt\" end options", "t.mi:1: unknown statement 'options'"},
@@ -158,8 +167,22 @@ TEST(SceneReader, EveryRefusalNamesFileLineAndWord) {
       {"$include\n\"x.mi\"", "t.mi:2: '$include' needs its file name on its line"},
       {"declare shader \"K\" (color \"c\") end declare\nshader \"s\" \"K\" (\"c\" 1 1 1,\n \"c\" 0 0 0)",
        "t.mi:3: parameter \"c\" is given twice"},
+      {"\xef\xbb\xbflink \"K.so\"", "t.mi:1: unexpected UTF-8 byte order mark (save the file without one)"},
+      {"camera \"c\"\n lens \"a\"\n lens = \"b\"\nend camera", "t.mi:3: a second lens shader; this renderer renders one (the first is at t.mi:2)"},
+      {"camera \"c\" output \"png\" \"\" end camera", "t.mi:1: output names no file"},
+      // What a scene read whole must have to be rendered; a message names
+      // the line at fault, the last line for what is missing.
+      {"declare shader \"K\" () end declare\n\n", "t.mi:2: no camera"},
+      {"camera \"c\"\nend camera", "t.mi:1: camera \"c\" has no lens shader"},
+      {"camera \"c\"\n lens \"no\\nsu\x1b[2Jch\"\nend camera", "t.mi:2: no shader \"no?su?[2Jch\" for the lens"},
+      {"declare shader \"K\" () apply material end declare\nshader \"s\" \"K\" ()\ncamera \"c\" lens \"s\" end camera",
+       "t.mi:2: shader \"K\" does not apply to lens"},
+      {"declare shader \"K\" () end declare\nshader \"s\" \"K\" ()\ncamera \"c\" lens \"s\" end camera\n",
+       "t.mi:3: no shader library is linked"},
+      {"camera \"c\" lens \"" + std::string(100000, 'x') + "\" end camera",
+       "t.mi:1: no shader \"" + std::string(80, 'x') + "...\" for the lens"},
   };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(read_text(text).error, expected) << text;
+  for (const auto& [text, expected] : cases) EXPECT_EQ(refusal_of(text), expected) << text.substr(0, 80);
 }
 
 TEST(SceneReader, FindsIncludesAndLibrariesAlongTheirPaths) {
@@ -187,6 +210,14 @@ TEST(SceneReader, FindsIncludesAndLibrariesAlongTheirPaths) {
   paths.library = standin::split_search_list((files.folder("nowhere") + ";" + files.folder("elsewhere")).c_str());
   ASSERT_TRUE(standin::read_scene(other, paths, linked, error)) << error;
   EXPECT_EQ(linked.library, files.folder("elsewhere") + "/Other.so");
+
+  // One library under two spellings is one library; a folder is none.
+  const std::string twice = files.put("scene/twice.mi", "link \"lib/Klarvoss.so\"\nlink \"./lib/../lib/Klarvoss.so\"\n");
+  standin::Scene both;
+  EXPECT_TRUE(standin::read_scene(twice, {}, both, error)) << error;
+  const std::string folder = files.put("scene/folder.mi", "link \"lib\"\n");
+  EXPECT_FALSE(standin::read_scene(folder, {}, both, error));
+  EXPECT_EQ(error, folder + ":1: library \"" + files.folder("scene") + "/lib\" is a folder, not a file");
 }
 
 TEST(SceneReader, IncludeCyclesAndDepthAreErrors) {
@@ -208,6 +239,18 @@ TEST(SceneReader, IncludeCyclesAndDepthAreErrors) {
   files.put("d20.mi", "");
   EXPECT_FALSE(standin::read_scene(files.folder("d0.mi"), {}, scene, error));
   EXPECT_EQ(error, files.folder("d16.mi") + ":1: includes nested deeper than 16");
+
+  // Width is bounded like depth: 10000 includes in all, however nested.
+  files.put("empty.mi", "");
+  std::string many;
+  for (int i = 0; i < 10001; ++i) many += "$include \"empty.mi\"\n";
+  const std::string wide = files.put("wide.mi", many);
+  EXPECT_FALSE(standin::read_scene(wide, {}, scene, error));
+  EXPECT_EQ(error, wide + ":10001: more than 10000 $include lines in all");
+  const std::string folder = files.put("folder.mi", "$include \"empty.mi\"\n$include \"sub\"\n");
+  std::filesystem::create_directories(files.folder("sub"));
+  EXPECT_FALSE(standin::read_scene(folder, {}, scene, error));
+  EXPECT_EQ(error, folder + ":2: \"" + files.folder("sub") + "\" is a folder, not a file");
 }
 
 TEST(SceneReader, CameraKeepsEachFieldWhereItWasGiven) {
@@ -217,6 +260,7 @@ TEST(SceneReader, CameraKeepsEachFieldWhereItWasGiven) {
   EXPECT_EQ(r.scene.camera->width, 8192);
   EXPECT_EQ(r.scene.camera->height, 4);
   EXPECT_EQ(r.scene.camera->output, "x.png");
+  EXPECT_TRUE(r.scene.camera->rgba);
   EXPECT_EQ(r.scene.camera->lens, "l");
 }
 
@@ -225,7 +269,23 @@ TEST(SceneReader, CommandLineColoursAreStrict) {
   ASSERT_TRUE(standin::parse_color_list("1,0.5,.25", c));
   EXPECT_EQ(c[2], 0.25f);
   EXPECT_EQ(c[3], 0.0f) << "an omitted alpha is 0";
-  for (const char* bad : {"1,2,3,4,junk", "1,2", "1,2,3,", "1,2,3,4,5", "nan,1,1", "1,2,3x"}) {
+  for (const char* bad : {"1,2,3,4,junk", "1,2", "1,2,3,", "1,2,3,4,5", "nan,1,1", "1,2,3x", "+-1,0,0", "++1,0,0"}) {
     EXPECT_FALSE(standin::parse_color_list(bad, c)) << bad;
   }
+}
+
+// Names are found in constant time: a scene of 200,000 instances reads in
+// well under its ctest TIMEOUT, where one that compared each name with every
+// earlier one would take minutes.
+TEST(SceneReaderScale, ReadsTwoHundredThousandInstances) {
+  std::string text = "declare shader \"K\" (boolean \"on\", color \"c\") end declare\n";
+  constexpr int count = 200000;
+  for (int i = 0; i < count; ++i) {
+    text += "shader \"i" + std::to_string(i) + "\" \"K\" (\"on\" on, \"c\" 1 0 0)\n";
+  }
+  text += "camera \"c\" lens \"i" + std::to_string(count - 1) + "\" end camera\n";
+  const Read r = read_text(text);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.scene.instances.size(), static_cast<std::size_t>(count));
+  EXPECT_EQ(r.scene.instance("i123456"), &r.scene.instances[123456]);
 }
