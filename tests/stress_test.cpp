@@ -185,7 +185,7 @@ TEST_F(StressTest, LookupHeldAcrossTheSwitchLeavesNoOldAddress) {
   constexpr std::size_t entry = static_cast<std::size_t>(klarvoss::HostEntry::mi_trace_eye);
   std::atomic<void*>& next_entry = klarvoss::dl_slots[entry + 1];
   miColor colour{};
-  constexpr int rounds = 100;
+  constexpr int rounds = 400;
   int stale = 0;
   on_cpu(0);
   for (int round = 0; round < rounds; ++round) {
