@@ -140,8 +140,7 @@ TEST_F(StressTest, NoOldAddressOutlivesTheSwitch) {
   for (int round = 0; round < rounds; ++round) {
     miSetModuleHandle(host_a);
     round_started.store(round);
-    for (volatile int spin = round % 1024; spin > 0; spin = spin - 1) {
-    }
+    for (volatile int spin = round % 1024; spin > 0;) spin = spin - 1;
     miSetModuleHandle(host_b);
     while (round_done.load() != round) std::this_thread::yield();
     const int to_b = log_b->trace_calls;
