@@ -6,9 +6,10 @@
 #include <fcntl.h>
 #include <string>
 
+// MinGW declares the POSIX names open, close and getpid here too.
 #if defined(_WIN32)
 #include <io.h>
-#include <sys/stat.h>
+#include <process.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -71,7 +72,7 @@ void write_chunk(void* context, void* data, int size) {
 ImageFile::~ImageFile() { discard(); }
 
 void ImageFile::discard() {
-  if (file_ != nullptr) std::fclose(static_cast<std::FILE*>(file_));
+  if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
   if (!temporary_.empty()) std::remove(temporary_.c_str());
   temporary_.clear();
@@ -80,35 +81,19 @@ void ImageFile::discard() {
 bool ImageFile::open(const std::string& target, std::string& error) {
   target_ = target;
   // A name no other run uses at once; a leftover of a killed run is skipped.
-#if defined(_WIN32)
-  const unsigned long process = GetCurrentProcessId();
-#else
-  const unsigned long process = static_cast<unsigned long>(getpid());
-#endif
+  const std::string process = std::to_string(getpid());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = target + "." + std::to_string(process) + "-" + std::to_string(attempt) + ".part";
-#if defined(_WIN32)
-    const int fd = ::_open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
+    const std::string name = target + "." + process + "-" + std::to_string(attempt) + ".part";
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
-#endif
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
       error = system_reason();
       return false;
     }
-#if defined(_WIN32)
-    std::FILE* file = ::_fdopen(fd, "wb");
-#else
-    std::FILE* file = ::fdopen(fd, "wb");
-#endif
+    std::FILE* file = fdopen(fd, "wb");
     if (file == nullptr) {
       error = system_reason();
-#if defined(_WIN32)
-      ::_close(fd);
-#else
       ::close(fd);
-#endif
       std::remove(name.c_str());
       return false;
     }
@@ -122,7 +107,7 @@ bool ImageFile::open(const std::string& target, std::string& error) {
 
 bool ImageFile::write_png(int width, int height, int channels, const unsigned char* pixels,
                           std::string& error) {
-  Writer writer{static_cast<std::FILE*>(file_)};
+  Writer writer{file_};
   file_ = nullptr;  // closed below, whatever happens
   const bool encoded = stbi_write_png_to_func(write_chunk, &writer, width, height, channels, pixels,
                                               width * channels) != 0;

@@ -1,6 +1,7 @@
 // The stand-in renderer's image, written whole or not at all.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace standin {
@@ -28,7 +29,7 @@ class ImageFile {
   void discard();
 
   std::string target_, temporary_;
-  void* file_ = nullptr;  // the temporary file's FILE*
+  std::FILE* file_ = nullptr;  // the temporary file, until written
 };
 
 }  // namespace standin

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -180,12 +179,7 @@ std::string output_refusal(const std::string& output, const standin::Scene& scen
   for (const std::string& read : scene.files) {
     if (standin::same_file(output, read)) return "it is " + standin::quote_name(read) + ", which the scene reads";
   }
-  std::error_code unused;
-  const auto type = std::filesystem::status(output, unused).type();
-  if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none &&
-      type != std::filesystem::file_type::regular) {
-    return "not a regular file";
-  }
+  if (const char* what = standin::not_a_file(output)) return std::string("it is ") + what + ", not a file";
   return {};
 }
 

@@ -42,8 +42,8 @@ std::string in_folder(std::string folder, const std::string& name) {
   return folder + name;
 }
 
-// What lies at a path, as far as reading it goes: only a regular file is
-// ever read; a folder, a device or a pipe is named for what it is.
+}  // namespace
+
 const char* not_a_file(const std::string& path) {
   std::error_code unused;
   switch (std::filesystem::status(path, unused).type()) {
@@ -54,9 +54,11 @@ const char* not_a_file(const std::string& path) {
     case std::filesystem::file_type::fifo: return "a pipe";
     case std::filesystem::file_type::character:
     case std::filesystem::file_type::block: return "a device";
-    default: return "not a regular file";
+    default: return "a special file";
   }
 }
+
+namespace {
 
 bool exists(const std::string& path) {
   std::error_code unused;
@@ -130,7 +132,7 @@ class Lexer {
     if (at_ >= text_.size()) return true;
     const char c = text_[at_];
     if (c == '$') return directive(token);
-    if (c == '"') return quote_name(token);
+    if (c == '"') return quoted_string(token);
     if (is_digit(c) || ((c == '+' || c == '-' || c == '.') && starts_number(at_))) {
       return number(token);
     }
@@ -211,7 +213,7 @@ class Lexer {
     return true;
   }
 
-  bool quote_name(Token& token) {
+  bool quoted_string(Token& token) {
     ++at_;
     token.kind = Token::string;
     while (at_ < text_.size() && text_[at_] != '"') {
@@ -428,7 +430,7 @@ class Reader {
     if (const char* what = not_a_file(found)) {
       return fail(file, name, "library " + quote_name(found) + " is " + what + ", not a file");
     }
-    if (!scene_.library.empty() && identity_of(scene_.library) != identity_of(found)) {
+    if (!scene_.library.empty() && !same_file(scene_.library, found)) {
       return fail(file, statement, "a second library is linked; this renderer loads one (" +
                                        scene_.library + ", linked at " + scene_.library_where + ")");
     }

@@ -102,6 +102,11 @@ std::string scene_message(std::string_view at, std::string_view what);
 // A name from a scene as a message shows it: quoted, and cut when long.
 std::string quote_name(std::string_view name);
 
+// What lies at a path that is no regular file: "a folder", "a pipe", "a
+// device"; null for a regular file or for nothing. Only a regular file is
+// ever read or written; anything else is named for what it is.
+const char* not_a_file(const std::string& path);
+
 // Whether two paths name one file, however each is spelled; false when
 // either does not exist.
 bool same_file(const std::string& a, const std::string& b);
